@@ -1,0 +1,47 @@
+// platform/main.cpp: the native process entry: picks the front end, then
+// runs the system's WinMain and ends the process with its result.
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "platform/front_ends.h"
+#include "platform/win32.h"
+
+namespace {
+
+// Windows hands a program its module's load address; any fixed non-null
+// value serves the same purpose here.
+HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+
+bool start_front_end()
+{
+    const char *ui = std::getenv("NUV_UI");
+    if (ui == nullptr || ui[0] == '\0' || std::strcmp(ui, "script") == 0) {
+        start_script_front_end(STDIN_FILENO, STDOUT_FILENO);
+        return true;
+    }
+    std::fprintf(stderr, "NUV_UI=%s: there is no such front end (this build has: script)\n", ui);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A peer that goes away must show up as an error from a call, not kill
+    // the process: Windows has no SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!start_front_end())
+        return 2;
+    std::string command_line;
+    for (int i = 1; i < argc; i++) {
+        if (i > 1)
+            command_line += ' ';
+        command_line += argv[i];
+    }
+    int result = WinMain(kInstance, nullptr, command_line.data(), SW_SHOWNORMAL);
+    ExitProcess(static_cast<UINT>(result));
+}
