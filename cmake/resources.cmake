@@ -1,13 +1,21 @@
 # nuv_embed_resources(<target> SCRIPT <file.rc> [INCLUDES <file>...]
-#                     [BLOB <type> <id> <file>]...)
+#                     [BLOB <type> <id> <file>]... [BLOB_MACROS <name>...])
 #
 # Gives <target> the dialog templates of SCRIPT and the blobs. On Windows the
 # resource compiler takes a small generated script that includes SCRIPT and
 # names the blobs. Natively the files themselves are embedded read-only
 # (.incbin) and listed in a table that the platform layer's FindResourceA
 # and its resource-script reader look things up in.
+#
+# BLOB_MACROS (Windows only; one name per BLOB, in order) is for a script
+# that names its blobs itself, as in `112 NUV_FIRMWARE NUV_TARGET_IMAGE`:
+# the generated script defines each macro as its blob's quoted path ahead
+# of SCRIPT instead of adding a resource line. Defining them there rather
+# than with windres -D keeps quoted paths clear of two rounds of shell
+# quoting. INCLUDES are also the files the script names (icons): on Windows
+# they, the script and the blobs make the compiled resources out of date.
 function(nuv_embed_resources target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "SCRIPT" "INCLUDES;BLOB")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "SCRIPT" "INCLUDES;BLOB;BLOB_MACROS")
     if(NOT ARG_SCRIPT)
         message(FATAL_ERROR "nuv_embed_resources(${target}): SCRIPT is required")
     endif()
@@ -20,8 +28,20 @@ function(nuv_embed_resources target)
     set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_resources")
 
     if(WIN32)
-        set(rc "#include \"${script}\"\n")
+        list(LENGTH ARG_BLOB_MACROS macro_count)
+        math(EXPR blob_count "${blob_words} / 3")
+        if(macro_count GREATER blob_count)
+            message(FATAL_ERROR "nuv_embed_resources(${target}): more BLOB_MACROS than BLOBs")
+        endif()
+        set(defines "")
+        set(lines "")
+        set(deps "${script}")
+        foreach(file IN LISTS ARG_INCLUDES)
+            get_filename_component(file "${file}" ABSOLUTE)
+            list(APPEND deps "${file}")
+        endforeach()
         set(i 0)
+        set(n 0)
         while(i LESS blob_words)
             math(EXPR j "${i} + 1")
             math(EXPR k "${i} + 2")
@@ -29,13 +49,23 @@ function(nuv_embed_resources target)
             list(GET ARG_BLOB ${j} id)
             list(GET ARG_BLOB ${k} file)
             get_filename_component(file "${file}" ABSOLUTE)
-            string(APPEND rc "LANGUAGE 9, 1\n${id} ${type} \"${file}\"\n")
+            list(APPEND deps "${file}")
+            if(n LESS macro_count)
+                list(GET ARG_BLOB_MACROS ${n} macro)
+                string(APPEND defines "#define ${macro} \"${file}\"\n")
+            else()
+                string(APPEND lines "LANGUAGE 9, 1\n${id} ${type} \"${file}\"\n")
+            endif()
             math(EXPR i "${i} + 3")
+            math(EXPR n "${n} + 1")
         endwhile()
+        set(rc "${defines}#include \"${script}\"\n${lines}")
         file(GENERATE OUTPUT "${dir}/resources.rc" CONTENT "${rc}")
         target_sources(${target} PRIVATE "${dir}/resources.rc")
         get_filename_component(script_dir "${script}" DIRECTORY)
         set_property(SOURCE "${dir}/resources.rc" APPEND PROPERTY INCLUDE_DIRECTORIES "${script_dir}")
+        # windres leaves no dependency file behind: name what it reads.
+        set_property(SOURCE "${dir}/resources.rc" APPEND PROPERTY OBJECT_DEPENDS ${deps})
         return()
     endif()
 
