@@ -429,13 +429,16 @@ int Program::wait_exit(Limit limit)
         return -1;
     }
     // The announcement comes before the end; let the reader catch up.
-    Event e = wait_for([](const Event &ev) { return ev.kind == Event::Kind::exit; }, "exit event",
-                       Limit(2000));
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait_for(guard, std::chrono::seconds(5), [&] { return out_closed_; });
     if (status_ < 0)
         ADD_FAILURE() << "the program did not end normally\n" << stderr_;
-    else if (e && e.code != status_)
-        ADD_FAILURE() << "the program announced exit " << e.code << " but ended with " << status_;
+    else if (announced_exit_ < 0)
+        ADD_FAILURE() << "the program ended with " << status_ << " without announcing it\n"
+                      << transcript_;
+    else if (announced_exit_ != status_)
+        ADD_FAILURE() << "the program announced exit " << announced_exit_ << " but ended with "
+                      << status_;
     return status_;
 }
 
