@@ -332,18 +332,50 @@ Type type_of(const std::string &window_class)
     return Type::other;
 }
 
+// A new top-level window of the calling thread. Needs core().lock.
+Window *new_top_level(Kind kind, HWND owner, const std::string &caption)
+{
+    auto made = std::make_unique<Window>();
+    Window *w = made.get();
+    w->handle = new_handle();
+    w->kind = kind;
+    w->owner_thread = GetCurrentThreadId();
+    w->queue = current_queue();
+    w->parent = number(owner);
+    w->window_class = "#32770";
+    w->text = caption;
+    core().windows[w->handle] = std::move(made);
+    return w;
+}
+
+// A new control of a top-level window, after its other controls. Needs
+// core().lock.
+Window *new_control(Window *parent, int id, const std::string &window_class,
+                    const std::string &text, DWORD style)
+{
+    auto made = std::make_unique<Window>();
+    Window *c = made.get();
+    c->handle = new_handle();
+    c->kind = Kind::control;
+    c->type = type_of(window_class);
+    c->owner_thread = parent->owner_thread;
+    c->queue = parent->queue;
+    c->parent = parent->handle;
+    c->window_class = window_class;
+    c->text = text;
+    c->style = style;
+    c->visible = (style & WS_VISIBLE) != 0;
+    c->enabled = !(style & WS_DISABLED);
+    c->id = id;
+    parent->children.push_back(c->handle);
+    core().windows[c->handle] = std::move(made);
+    return c;
+}
+
 // Makes the dialog and its controls from a template. Needs core().lock.
 Window *build_dialog(const RcDialog &t, HWND owner, DLGPROC proc, bool modal)
 {
-    auto dialog = std::make_unique<Window>();
-    Window *d = dialog.get();
-    d->handle = new_handle();
-    d->kind = Kind::dialog;
-    d->owner_thread = GetCurrentThreadId();
-    d->queue = current_queue();
-    d->parent = number(owner);
-    d->window_class = "#32770";
-    d->text = t.caption;
+    Window *d = new_top_level(Kind::dialog, owner, t.caption);
     d->style = t.style;
     d->template_id = t.id;
     d->proc = proc;
@@ -358,28 +390,12 @@ Window *build_dialog(const RcDialog &t, HWND owner, DLGPROC proc, bool modal)
     }
     d->rect = {left, top, left + width, top + height};
     for (const RcControl &tc : t.controls) {
-        auto control = std::make_unique<Window>();
-        Window *c = control.get();
-        c->handle = new_handle();
-        c->kind = Kind::control;
-        c->type = type_of(tc.window_class);
-        c->owner_thread = d->owner_thread;
-        c->queue = d->queue;
-        c->parent = d->handle;
-        c->window_class = tc.window_class;
-        c->text = tc.text;
-        c->style = tc.style;
-        c->visible = (tc.style & WS_VISIBLE) != 0;
-        c->enabled = !(tc.style & WS_DISABLED);
-        c->id = tc.id;
+        Window *c = new_control(d, tc.id, tc.window_class, tc.text, tc.style);
         c->x = tc.x;
         c->y = tc.y;
         c->width = tc.width;
         c->height = tc.height;
-        d->children.push_back(c->handle);
-        core().windows[c->handle] = std::move(control);
     }
-    core().windows[d->handle] = std::move(dialog);
     return d;
 }
 
@@ -849,40 +865,16 @@ int escape_button(const Window *box)
 uintptr_t build_message_box(HWND owner, const std::string &text, const std::string &caption,
                             UINT style, std::vector<uintptr_t> &disabled)
 {
-    auto box = std::make_unique<Window>();
-    Window *b = box.get();
-    b->handle = new_handle();
-    b->kind = Kind::message_box;
-    b->owner_thread = GetCurrentThreadId();
-    b->queue = current_queue();
-    b->parent = number(owner);
-    b->window_class = "#32770";
-    b->text = caption;
+    Window *b = new_top_level(Kind::message_box, owner, caption);
     b->box_style = style;
     b->visible = true;
     const ButtonSet &set = buttons_for(style);
-    auto add_control = [&](int id, const char *window_class, const std::string &label) {
-        auto control = std::make_unique<Window>();
-        control->handle = new_handle();
-        control->kind = Kind::control;
-        control->type = type_of(window_class);
-        control->owner_thread = b->owner_thread;
-        control->queue = b->queue;
-        control->parent = b->handle;
-        control->window_class = window_class;
-        control->text = label;
-        control->style = WS_CHILD | WS_VISIBLE;
-        control->visible = true;
-        control->id = id;
-        b->children.push_back(control->handle);
-        core().windows[control->handle] = std::move(control);
-    };
-    add_control(kMessageTextId, "Static", text);
+    new_control(b, kMessageTextId, "Static", text, WS_CHILD | WS_VISIBLE);
     for (int i = 0; i < 3 && set.ids[i] != 0; i++) {
         b->buttons.push_back(set.ids[i]);
-        add_control(set.ids[i], "Button", set.texts[i]);
+        new_control(b, set.ids[i], "Button", set.texts[i], WS_CHILD | WS_VISIBLE);
     }
-    b->focus = b->children.size() > 1 ? b->children[1] : 0;
+    b->focus = b->children[1];
     int width = std::clamp(static_cast<int>(std::max(text.size(), caption.size())) * 6 + 40, 160, 900);
     int height = 120;
     b->rect = {(kScreenWidth - width) / 2, (kScreenHeight - height) / 2,
@@ -899,10 +891,8 @@ uintptr_t build_message_box(HWND owner, const std::string &text, const std::stri
             disabled.push_back(n);
         }
     }
-    uintptr_t n = b->handle;
-    core().windows[n] = std::move(box);
-    raise(n);
-    return n;
+    raise(b->handle);
+    return b->handle;
 }
 
 // The box's own keyboard: Enter presses the focused button, Escape as
