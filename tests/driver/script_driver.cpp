@@ -381,6 +381,15 @@ Event Program::wait_for(const std::function<bool(const Event &)> &match, const s
     }
 }
 
+bool Program::queued(const std::function<bool(const Event &)> &match)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Event &e : events_)
+        if (match(e))
+            return true;
+    return false;
+}
+
 Event Program::wait_open(int template_id, Limit limit)
 {
     return wait_for(

@@ -87,6 +87,9 @@ public:
     // The first queued or coming event that `match` accepts.
     Event wait_for(const std::function<bool(const Event &)> &match, const std::string &what,
                    Limit limit = kDefaultLimit);
+    // Whether an event that `match` accepts has come and not been taken;
+    // waits for nothing.
+    bool queued(const std::function<bool(const Event &)> &match);
     Event wait_open(int template_id, Limit limit = kDefaultLimit);
     Event wait_close(long handle, Limit limit = kDefaultLimit);
     Event wait_msgbox(Limit limit = kDefaultLimit);
