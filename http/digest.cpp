@@ -5,6 +5,7 @@
 // and cut at their field's capacity; the Authorization line echoes them.
 #include "http/digest.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -33,9 +34,11 @@ template <size_t N> bool take_quoted(const char *challenge, const char *name, ch
     return true;
 }
 
-// algorithm=MD5 written as RFC 7616 writes it, without quotes: the token
-// up to the next comma, blank or line end. Only a directive of that name
-// counts, not one that merely ends in it.
+// algorithm=MD5 as RFC 7616 writes it and servers send it, without quotes:
+// the token up to the next comma, blank, CR, LF or the end. Only a
+// directive of that name counts, not one that merely ends in it
+// ("xalgorithm="), so the name must start the text or follow a blank, a
+// comma or a tab.
 template <size_t N> bool take_unquoted_algorithm(const char *challenge, char (&field)[N])
 {
     static const char kName[] = "algorithm=";
@@ -45,8 +48,7 @@ template <size_t N> bool take_unquoted_algorithm(const char *challenge, char (&f
         const char *value = at + sizeof kName - 1;
         if (!starts || *value == '"')
             continue;
-        size_t length = std::strcspn(value, ", \t\r\n");
-        copy_text(field, value, length);
+        copy_text(field, value, std::strcspn(value, ", \r\n"));
         return true;
     }
     return false;
@@ -64,6 +66,16 @@ bool equal_ignoring_case(const char *a, const char *b)
 }
 
 void update(Md5Context &context, const char *text) { md5_update(&context, text, std::strlen(text)); }
+
+// Moves `used` past what snprintf reports it wrote, keeping it inside the
+// buffer even if a piece was cut or the call failed.
+void advance(size_t &used, size_t capacity, int written)
+{
+    if (written < 0)
+        return;
+    size_t room = capacity - 1 - used;
+    used += static_cast<size_t>(written) < room ? static_cast<size_t>(written) : room;
+}
 
 } // namespace
 
@@ -83,6 +95,8 @@ int parse_challenge(const char *challenge, DigestState *state)
         return 1;
     if (!take_quoted(challenge, "nonce=\"", state->nonce))
         return 1;
+    // The count starts again only for a new nonce: a count of 0 after a 401
+    // is how the runner knows the device changed it.
     if (std::strcmp(state->nonce, state->previous_nonce) != 0) {
         copy_text(state->previous_nonce, state->nonce, std::strlen(state->nonce));
         state->nonce_count = 0;
@@ -170,25 +184,30 @@ int build_authorization(DigestState *state, const char *target, char *out)
     copy_text(state->digest_uri, target, std::strlen(target));
     char nonce_count[10] = "";
     if (state->qop[0] != '\0')
-        std::snprintf(nonce_count, sizeof nonce_count, "%09x", state->nonce_count);
+        std::snprintf(nonce_count, sizeof nonce_count, "%09x", static_cast<unsigned>(state->nonce_count));
     char ha1[33], response[33];
     compute_ha1(state->algorithm, state->username, state->realm, state->password, state->nonce,
                 state->cnonce, ha1);
     compute_request_digest(ha1, state->nonce, nonce_count, state->cnonce, state->qop, "GET",
                            state->digest_uri, "", response);
 
-    // Every field at its capacity makes 947 characters; the buffer has 948.
+    // Every field at its capacity makes 947 characters, which the buffer
+    // holds with its NUL; a longer line could only be cut, never written
+    // past the buffer's end.
     const size_t capacity = kAuthorizationCapacity;
-    int n = std::snprintf(out, capacity,
+    size_t used = 0;
+    advance(used, capacity,
+            std::snprintf(out, capacity,
                           "Authorization: Digest username=\"%s\",realm=\"%s\",nonce=\"%s\",uri=\"%s\","
                           "algorithm=\"%s\",response=\"%s\"",
                           state->username, state->realm, state->nonce, state->digest_uri,
-                          state->algorithm, response);
+                          state->algorithm, response));
     if (state->opaque[0] != '\0')
-        n += std::snprintf(out + n, capacity - static_cast<size_t>(n), ",opaque=\"%s\"", state->opaque);
+        advance(used, capacity, std::snprintf(out + used, capacity - used, ",opaque=\"%s\"", state->opaque));
     if (state->qop[0] != '\0')
-        n += std::snprintf(out + n, capacity - static_cast<size_t>(n), ",qop=%s,nc=%09x,cnonce=\"%s\"",
-                           state->qop, state->nonce_count, state->cnonce);
-    n += std::snprintf(out + n, capacity - static_cast<size_t>(n), "\r\n");
-    return n;
+        advance(used, capacity,
+                std::snprintf(out + used, capacity - used, ",qop=%s,nc=%09x,cnonce=\"%s\"", state->qop,
+                              static_cast<unsigned>(state->nonce_count), state->cnonce));
+    advance(used, capacity, std::snprintf(out + used, capacity - used, "\r\n"));
+    return static_cast<int>(used);
 }
