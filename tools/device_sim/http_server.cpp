@@ -1,0 +1,275 @@
+// tools/device_sim/http_server.cpp: the simulated device's web server, one GET per connection.
+#include "tools/device_sim/http_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "tools/device_sim/device_page.h"
+#include "tools/device_sim/sim_log.h"
+
+namespace sim {
+
+namespace {
+
+constexpr size_t kMaxRequestHead = 16384;
+constexpr int kSocketSeconds = 5;  // a stalled client cannot hold the device for longer
+constexpr long kBigReplyBytes = 200000;
+
+struct Request {
+    std::string head;          // as received, up to the empty line
+    std::string request_line;  // without CR LF
+    std::string method, target, version;
+    MaybeText host;
+    MaybeText authorization;   // whole line
+    std::string authorization_value;
+};
+
+struct Reply {
+    int status = 0;
+    const char *reason = "";
+    std::string extra_headers;
+    std::string body;
+};
+
+void set_timeouts(int fd) {
+    timeval limit{kSocketSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+// Reads until the empty line that ends the request head, the peer's
+// close, an error or the size limit.
+std::string read_head(int fd) {
+    std::string head;
+    char chunk[2048];
+    while (head.size() < kMaxRequestHead && head.find("\r\n\r\n") == std::string::npos) {
+        ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) break;
+        head.append(chunk, static_cast<size_t>(got));
+    }
+    size_t end = head.find("\r\n\r\n");
+    if (end != std::string::npos) head.resize(end + 4);
+    return head;
+}
+
+bool header_named(const std::string &line, const char *name, std::string &value) {
+    size_t length = std::strlen(name);
+    if (line.size() <= length || strncasecmp(line.c_str(), name, length) != 0 || line[length] != ':')
+        return false;
+    value = line.substr(length + 1);
+    return true;
+}
+
+void parse_request(Request &r) {
+    size_t line_end = r.head.find("\r\n");
+    r.request_line = r.head.substr(0, line_end);
+    size_t first = r.request_line.find(' ');
+    size_t second = first == std::string::npos ? first : r.request_line.find(' ', first + 1);
+    if (second != std::string::npos) {
+        r.method = r.request_line.substr(0, first);
+        r.target = r.request_line.substr(first + 1, second - first - 1);
+        r.version = r.request_line.substr(second + 1);
+    }
+    while (line_end != std::string::npos) {
+        size_t start = line_end + 2;
+        line_end = r.head.find("\r\n", start);
+        if (line_end == std::string::npos || line_end == start) break;
+        std::string line = r.head.substr(start, line_end - start);
+        std::string value;
+        if (!r.authorization.present && header_named(line, "Authorization", value)) {
+            r.authorization.set(line);
+            r.authorization_value = value;
+        } else if (!r.host.present && header_named(line, "Host", value)) {
+            size_t skip = value.find_first_not_of(" \t");
+            r.host.set(skip == std::string::npos ? "" : value.substr(skip));
+        }
+    }
+}
+
+bool fault_applies(const HttpServer &server) {
+    long limit = server.options->faults.fault_connections;
+    return limit == 0 || server.connections <= limit;
+}
+
+long send_all(int fd, const std::string &data) {
+    size_t sent = 0;
+    while (sent < data.size()) {
+        ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the client stopped reading: what went is what counts
+        sent += static_cast<size_t>(n);
+    }
+    return static_cast<long>(sent);
+}
+
+std::string reply_text(const HttpServer &server, const Reply &reply, bool big) {
+    std::string head_start = server.options->faults.http_version + " " + std::to_string(reply.status) +
+                             " " + reply.reason + "\r\nServer: NUV-HTTPD\r\nContent-Type: text/html\r\n" +
+                             "Connection: close\r\n" + reply.extra_headers;
+    std::string body = reply.body;
+    if (big) {
+        // Pad inside an HTML comment so the page stays a page; the
+        // Content-Length digits are counted before the padding is sized.
+        std::string probe = head_start + "Content-Length: " + std::to_string(kBigReplyBytes) + "\r\n\r\n";
+        long room = kBigReplyBytes - static_cast<long>(probe.size() + body.size());
+        static const std::string kOpen = "<!--", kClose = "-->\n";
+        long filler = room - static_cast<long>(kOpen.size() + kClose.size());
+        body.append(kOpen).append(static_cast<size_t>(filler > 0 ? filler : 0), 'x').append(kClose);
+    }
+    return head_start + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+Reply make_reply(int status, const char *reason, std::string body) {
+    Reply reply;
+    reply.status = status;
+    reply.reason = reason;
+    reply.body = std::move(body);
+    return reply;
+}
+
+Reply bad_challenge_reply(const HttpServer &server) {
+    Reply reply = make_reply(401, "Unauthorized", error_page(401, "Unauthorized"));
+    if (server.options->faults.bad_challenge == BadChallenge::no_nonce)
+        reply.extra_headers = "WWW-Authenticate: Digest realm=\"" + server.options->digest.realm + "\"\r\n";
+    return reply;
+}
+
+Reply challenge_reply(HttpServer &server, ConnectionRecord &record) {
+    nonce_before_challenge(server.nonce, server.options->digest);
+    Reply reply = make_reply(401, "Unauthorized", error_page(401, "Unauthorized"));
+    reply.extra_headers = challenge_line(server.options->digest, server.nonce.current);
+    record.challenge_nonce.set(server.nonce.current);
+    return reply;
+}
+
+Reply page_reply(const HttpServer &server, const Request &request, ConnectionRecord &record) {
+    static const std::string kUpgrade = "/admin/upgrade?";
+    if (request.method != "GET") return make_reply(405, "Method Not Allowed", error_page(405, "Method Not Allowed"));
+    if (request.target == "/admin/advanced") return make_reply(200, "OK", info_page(server.options->page));
+    if (request.target.compare(0, kUpgrade.size(), kUpgrade) == 0) {
+        if (!parse_upgrade_query(request.target.substr(kUpgrade.size()), record.upgrade))
+            return make_reply(400, "Bad Request", error_page(400, "Bad Request"));
+        return make_reply(200, "OK", upgrade_page(record.upgrade));
+    }
+    return make_reply(404, "Not Found", error_page(404, "Not Found"));
+}
+
+// Decides the answer; status 0 means: close without one.
+Reply answer(HttpServer &server, const Request &request, ConnectionRecord &record) {
+    const Options &o = *server.options;
+    bool faulty = fault_applies(server);
+    if (faulty && o.faults.close_without_reply) {
+        record.fault.set("close-without-reply");
+        return Reply{};
+    }
+    if (faulty && o.faults.bad_challenge != BadChallenge::none) {
+        record.fault.set(o.faults.bad_challenge == BadChallenge::no_nonce ? "bad-challenge-no-nonce"
+                                                                          : "bad-challenge-no-header");
+        return bad_challenge_reply(server);
+    }
+    if (o.digest.enabled) {
+        nonce_before_request(server.nonce, o.digest);
+        record.nonce.set(server.nonce.current);
+        const char *value = request.authorization.present ? request.authorization_value.c_str() : nullptr;
+        Verdict verdict = check_authorization(value, request.method, request.target, o.digest,
+                                              server.nonce.current);
+        record.auth.set(verdict_name(verdict));
+        if (verdict != Verdict::ok) return challenge_reply(server, record);
+    }
+    return page_reply(server, request, record);
+}
+
+std::string peer_text(const sockaddr_in &peer) {
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+void serve_accepted(HttpServer &server, int fd, ConnectionRecord &record) {
+    set_timeouts(fd);
+    Request request;
+    request.head = read_head(fd);
+    if (request.head.empty()) return;  // the client went away without a request
+    parse_request(request);
+    record.request_line.set(request.request_line);
+    record.host = request.host;
+    record.authorization = request.authorization;
+    Reply reply = answer(server, request, record);
+    if (reply.status == 0) return;
+    bool big = reply.status == 200 && fault_applies(server) && server.options->faults.big_reply;
+    if (big) record.fault.set("big-reply");
+    else if (fault_applies(server) && server.options->faults.http_version != "HTTP/1.1")
+        record.fault.set("http-version");
+    record.status = reply.status;
+    record.bytes_sent = send_all(fd, reply_text(server, reply, big));
+}
+
+} // namespace
+
+bool open_http_server(HttpServer &server, const Options &options) {
+    server.options = &options;
+    server.started = std::chrono::steady_clock::now();
+    init_nonce(server.nonce, options.digest,
+               static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(time(nullptr)));
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        std::fprintf(stderr, "nuv-device-sim: socket: %s\n", std::strerror(errno));
+        return false;
+    }
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(options.port);
+    local.sin_addr.s_addr = htonl(options.address_host);
+    socklen_t length = sizeof local;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        (!options.faults.refuse && listen(fd, 16) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0) {
+        std::fprintf(stderr, "nuv-device-sim: cannot serve on %s:%u: %s\n", options.address.c_str(),
+                     options.port, std::strerror(errno));
+        close(fd);
+        return false;
+    }
+    server.listener = fd;
+    server.listening = !options.faults.refuse;
+    server.port = ntohs(local.sin_port);
+    return true;
+}
+
+void close_http_server(HttpServer &server) {
+    if (server.listener >= 0) close(server.listener);
+    server.listener = -1;
+    server.listening = false;
+}
+
+void serve_http_connection(HttpServer &server) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int fd = accept(server.listener, reinterpret_cast<sockaddr *>(&peer), &length);
+    if (fd < 0) return;
+    ++server.connections;
+    // Closed before the reply, so a client that has its reply already
+    // meets a closed port on its next try.
+    long limit = server.options->faults.refuse_after;
+    if (limit > 0 && server.connections >= limit) close_http_server(server);
+    ConnectionRecord record;
+    record.connection = server.connections;
+    record.peer = peer_text(peer);
+    serve_accepted(server, fd, record);
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - server.started).count();
+    // Logged before the close, so a client that has seen the end of its
+    // reply finds the line already written.
+    log_connection(record);
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
+}
+
+} // namespace sim

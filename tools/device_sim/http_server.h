@@ -1,0 +1,29 @@
+// tools/device_sim/http_server.h: the simulated device's web server, one GET per connection.
+#pragma once
+
+#include <chrono>
+
+#include "tools/device_sim/digest_check.h"
+#include "tools/device_sim/options.h"
+
+namespace sim {
+
+struct HttpServer {
+    const Options *options = nullptr;
+    int listener = -1;     // -1 once closed
+    bool listening = false;  // false in the refusing fault
+    uint16_t port = 0;     // the port actually bound
+    long connections = 0;
+    NonceState nonce;
+    std::chrono::steady_clock::time_point started;
+};
+
+// Binds (and unless refusing, listens on) the configured address and port.
+// False after a message on stderr.
+bool open_http_server(HttpServer &server, const Options &options);
+void close_http_server(HttpServer &server);
+// Accepts one connection, answers its request and closes it. Called when
+// the listener is readable.
+void serve_http_connection(HttpServer &server);
+
+} // namespace sim
