@@ -59,6 +59,16 @@ struct UpgradeContext {
 // freed or reset.
 extern UpgradeContext upgrade;
 
+// Holds upgrade.file_name_lock for its lifetime: around every write of
+// tftp_file_name on the main thread and every comparison on the listener's.
+class FileNameLock {
+public:
+    FileNameLock() { AcquireSRWLockExclusive(&upgrade.file_name_lock); }
+    ~FileNameLock() { ReleaseSRWLockExclusive(&upgrade.file_name_lock); }
+    FileNameLock(const FileNameLock &) = delete;
+    FileNameLock &operator=(const FileNameLock &) = delete;
+};
+
 // The failure box: one OK button, no icon, task-modal, caption
 // "NUV Firwmare Upgrade Error" unless one is given. Returns MessageBoxA's
 // result.

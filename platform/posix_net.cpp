@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -141,6 +142,75 @@ long posix_net_receive(int fd, void *buffer, size_t capacity, int flags, void *f
         if (*from_given && from != nullptr)
             std::memcpy(from, &source, sizeof source);
         return static_cast<long>(n);
+    }
+}
+
+namespace {
+
+long long monotonic_us() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+short poll_events(int wants) {
+    short events = 0;
+    if ((wants & posix_net_readable) != 0)
+        events |= POLLIN;
+    if ((wants & posix_net_writable) != 0)
+        events |= POLLOUT;
+    if ((wants & posix_net_exceptional) != 0)
+        events |= POLLPRI;
+    return events;
+}
+
+// A closed peer or a pending error makes a socket readable (and writable),
+// as select() reports it: the next call then returns the error.
+int ready_for(short revents, int wants) {
+    int got = 0;
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+        got |= posix_net_readable;
+    if ((revents & (POLLOUT | POLLHUP | POLLERR)) != 0)
+        got |= posix_net_writable;
+    if ((revents & POLLPRI) != 0)
+        got |= posix_net_exceptional;
+    return got & wants;
+}
+
+} // namespace
+
+int posix_net_wait(const int *fds, const int *wants, int *got, int count, long long timeout_us) {
+    constexpr int capacity = 256;
+    if (count < 0 || count > capacity) {
+        errno = EINVAL;
+        return -1;
+    }
+    pollfd watched[capacity];
+    for (int i = 0; i < count; ++i)
+        watched[i] = pollfd{fds[i], poll_events(wants[i]), 0};
+    long long deadline = timeout_us < 0 ? 0 : monotonic_us() + timeout_us;
+    for (;;) {
+        timespec left{};
+        if (timeout_us >= 0) {
+            long long remaining = deadline - monotonic_us();
+            if (remaining < 0)
+                remaining = 0;
+            left.tv_sec = static_cast<time_t>(remaining / 1000000);
+            left.tv_nsec = static_cast<long>(remaining % 1000000) * 1000;
+        }
+        int n = ::ppoll(watched, static_cast<nfds_t>(count), timeout_us < 0 ? nullptr : &left,
+                        nullptr);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        int ready = 0;
+        for (int i = 0; i < count; ++i) {
+            got[i] = ready_for(watched[i].revents, wants[i]);
+            if (got[i] != 0)
+                ++ready;
+        }
+        return ready;
     }
 }
 

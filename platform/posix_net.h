@@ -46,6 +46,17 @@ long posix_net_send(int fd, const void *data, size_t length, int flags,
 long posix_net_receive(int fd, void *buffer, size_t capacity, int flags,
                        void *from, bool *from_given, bool *truncated);
 
+// What posix_net_wait watches for and reports, per descriptor.
+constexpr int posix_net_readable = 0x1;
+constexpr int posix_net_writable = 0x2;
+constexpr int posix_net_exceptional = 0x4;
+
+// Waits until one of `count` descriptors is ready for what wants[i] asks
+// or `timeout_us` microseconds have passed (negative: no limit); got[i]
+// says what each is ready for. Returns how many are ready, 0 on time-out.
+// A wait interrupted by a signal goes on for the rest of its time.
+int posix_net_wait(const int *fds, const int *wants, int *got, int count, long long timeout_us);
+
 int posix_net_set_nonblocking(int fd, bool on);
 int posix_net_close(int fd);
 

@@ -429,6 +429,111 @@ int closesocket(SOCKET s) {
     return 0;
 }
 
+// ---- select ----------------------------------------------------------------
+
+namespace {
+
+// One entry per distinct socket of the three sets, with what it is
+// watched for.
+struct WaitList {
+    int fds[3 * FD_SETSIZE];
+    int wants[3 * FD_SETSIZE];
+    int got[3 * FD_SETSIZE];
+    int count = 0;
+};
+
+bool add_set(WaitList &list, const winsock::winsock_fd_set *set, int want) {
+    if (set == nullptr)
+        return true;
+    if (set->fd_count > FD_SETSIZE) {
+        last_error = WSAEINVAL;
+        return false;
+    }
+    for (u_int i = 0; i < set->fd_count; ++i) {
+        int fd;
+        if (!descriptor_of(set->fd_array[i], &fd))
+            return false;
+        if (posix_net_is_socket(fd) != 1) {
+            last_error = WSAENOTSOCK;
+            return false;
+        }
+        int at = 0;
+        while (at < list.count && list.fds[at] != fd)
+            ++at;
+        if (at == list.count) {
+            list.fds[at] = fd;
+            list.wants[at] = 0;
+            ++list.count;
+        }
+        list.wants[at] |= want;
+    }
+    return true;
+}
+
+// Keeps in `set` only the sockets that are ready for `want`; their count.
+int keep_ready(const WaitList &list, winsock::winsock_fd_set *set, int want) {
+    if (set == nullptr)
+        return 0;
+    u_int kept = 0;
+    for (u_int i = 0; i < set->fd_count; ++i) {
+        int fd = static_cast<int>(set->fd_array[i]);
+        for (int at = 0; at < list.count; ++at)
+            if (list.fds[at] == fd && (list.got[at] & want) != 0) {
+                set->fd_array[kept++] = set->fd_array[i];
+                break;
+            }
+    }
+    set->fd_count = kept;
+    return static_cast<int>(kept);
+}
+
+} // namespace
+
+int select(int, winsock_fd_set *read_set, winsock_fd_set *write_set, winsock_fd_set *except_set,
+           const winsock_timeval *timeout) {
+    if (!started.load(std::memory_order_acquire))
+        return fail(WSANOTINITIALISED);
+    WaitList list;
+    if (!add_set(list, read_set, posix_net_readable) ||
+        !add_set(list, write_set, posix_net_writable) ||
+        !add_set(list, except_set, posix_net_exceptional))
+        return SOCKET_ERROR;
+    if (list.count == 0)
+        return fail(WSAEINVAL);
+    long long timeout_us = -1;
+    if (timeout != nullptr) {
+        if (timeout->tv_sec < 0 || timeout->tv_usec < 0)
+            return fail(WSAEINVAL);
+        timeout_us = static_cast<long long>(timeout->tv_sec) * 1000000 + timeout->tv_usec;
+    }
+    if (posix_net_wait(list.fds, list.wants, list.got, list.count, timeout_us) < 0)
+        return fail_from_errno();
+    return keep_ready(list, read_set, posix_net_readable) +
+           keep_ready(list, write_set, posix_net_writable) +
+           keep_ready(list, except_set, posix_net_exceptional);
+}
+
+int fd_is_set(SOCKET s, const winsock_fd_set *set) {
+    for (u_int i = 0; i < set->fd_count && i < FD_SETSIZE; ++i)
+        if (set->fd_array[i] == s)
+            return 1;
+    return 0;
+}
+
+void fd_set_add(SOCKET s, winsock_fd_set *set) {
+    if (fd_is_set(s, set) || set->fd_count >= FD_SETSIZE)
+        return;
+    set->fd_array[set->fd_count++] = s;
+}
+
+void fd_set_remove(SOCKET s, winsock_fd_set *set) {
+    for (u_int i = 0; i < set->fd_count && i < FD_SETSIZE; ++i)
+        if (set->fd_array[i] == s) {
+            set->fd_array[i] = set->fd_array[--set->fd_count];
+            return;
+        }
+}
+
 uint16_t htons(uint16_t value) {
     if constexpr (std::endian::native == std::endian::little)
         return static_cast<uint16_t>((value >> 8) | (value << 8));

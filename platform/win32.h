@@ -310,6 +310,21 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX *init);
 // same names never meet them; the using-declarations below give the system
 // the Winsock spelling.
 
+// The C library declares its own select(), fd_set and timeval (glibc does
+// so through <stdlib.h>); they are taken in here, before anything else can,
+// so that the Winsock forms below can have those names in the system's
+// code: fd_set and timeval are spelt through macros, and select() is an
+// overload on the Winsock types.
+#include <sys/select.h>
+#include <sys/time.h>
+#undef FD_SETSIZE
+#undef FD_ZERO
+#undef FD_SET
+#undef FD_CLR
+#undef FD_ISSET
+#define fd_set winsock_fd_set
+#define timeval winsock_timeval
+
 // The same typedefs as the BSD headers', so both may meet in one file.
 typedef unsigned char u_char;
 typedef unsigned short u_short;
@@ -372,6 +387,27 @@ int recvfrom(SOCKET s, char *buffer, int capacity, int flags,
 int ioctlsocket(SOCKET s, long command, u_long *argument);
 int closesocket(SOCKET s);
 
+// Winsock's fd_set is a counted array of sockets, not a bit map: any
+// socket value fits, and at most FD_SETSIZE of them.
+#define FD_SETSIZE 64
+struct winsock_fd_set {
+    u_int fd_count;
+    SOCKET fd_array[FD_SETSIZE];
+};
+struct winsock_timeval {
+    long tv_sec;
+    long tv_usec;
+};
+// Waits until a socket of the sets is ready or the time-out has passed
+// (null: no limit); the sets then hold only the ready sockets. Returns how
+// many there are (0 on time-out), SOCKET_ERROR with WSAEINVAL when every set
+// is empty, as Winsock does.
+int select(int ignored, winsock_fd_set *read_set, winsock_fd_set *write_set,
+           winsock_fd_set *except_set, const winsock_timeval *timeout);
+int fd_is_set(SOCKET s, const winsock_fd_set *set);
+void fd_set_add(SOCKET s, winsock_fd_set *set);
+void fd_set_remove(SOCKET s, winsock_fd_set *set);
+
 uint16_t htons(uint16_t value);
 uint16_t ntohs(uint16_t value);
 uint32_t htonl(uint32_t value);
@@ -401,11 +437,19 @@ using winsock::recvfrom;
 using winsock::send;
 using winsock::sendto;
 using winsock::socket;
+using winsock::select;
+using winsock::winsock_fd_set;
+using winsock::winsock_timeval;
 using winsock::WSAGetLastError;
 using winsock::WSASetLastError;
 using winsock::WSAStartup;
 
 #define h_addr h_addr_list[0]
+
+#define FD_ZERO(set) ((set)->fd_count = 0)
+#define FD_SET(s, set) winsock::fd_set_add((s), (set))
+#define FD_CLR(s, set) winsock::fd_set_remove((s), (set))
+#define FD_ISSET(s, set) winsock::fd_is_set((s), (set))
 
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)

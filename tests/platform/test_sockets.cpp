@@ -591,3 +591,94 @@ TEST_F(WinsockHost, HostNameIsGivenWhenItFits) {
 }
 
 } // namespace
+
+// ---- select ------------------------------------------------------------------
+
+namespace {
+
+struct Waited {
+    int result;
+    int error;
+    std::chrono::microseconds took;
+};
+
+Waited select_for(fd_set *read_set, long usec) {
+    timeval limit;
+    limit.tv_sec = 0;
+    limit.tv_usec = usec;
+    WSASetLastError(0);
+    Clock::time_point begin = Clock::now();
+    int result = select(0, read_set, nullptr, nullptr, &limit);
+    return {result, WSAGetLastError(),
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin)};
+}
+
+} // namespace
+
+TEST_F(Winsock, SelectWaitsItsTimeWhenNothingComesAndLeavesTheSetEmpty) {
+    SOCKET s = open_socket(SOCK_DGRAM, loopback(40), 40940);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    Waited waited = select_for(&readable, 20000);
+    EXPECT_EQ(waited.result, 0);
+    EXPECT_GE(waited.took, std::chrono::milliseconds(19));
+    EXPECT_EQ(readable.fd_count, 0u);
+    EXPECT_FALSE(FD_ISSET(s, &readable));
+}
+
+TEST_F(Winsock, SelectReturnsAtOnceForAWaitingDatagramAndKeepsOnlyReadySockets) {
+    SOCKET ready = open_socket(SOCK_DGRAM, loopback(41), 40941);
+    SOCKET quiet = open_socket(SOCK_DGRAM, loopback(41), 40942);
+    SOCKET sender = open_socket(SOCK_DGRAM, loopback(41), 40943);
+    sockaddr_in to = address_of(loopback(41), 40941);
+    ASSERT_EQ(sendto(sender, "x", 1, 0, as_sockaddr(to), sizeof to), 1);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(quiet, &readable);
+    FD_SET(ready, &readable);
+    FD_SET(ready, &readable);  // a socket is held once
+    EXPECT_EQ(readable.fd_count, 2u);
+    Waited waited = select_for(&readable, 2000000);
+    EXPECT_EQ(waited.result, 1);
+    EXPECT_LT(waited.took, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(FD_ISSET(ready, &readable));
+    EXPECT_FALSE(FD_ISSET(quiet, &readable));
+    FD_CLR(ready, &readable);
+    EXPECT_EQ(readable.fd_count, 0u);
+}
+
+TEST_F(Winsock, SelectEndsItsWaitWhenADatagramArrives) {
+    SOCKET receiver = open_socket(SOCK_DGRAM, loopback(42), 40944);
+    std::thread sender([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to = address_of(loopback(42), 40944);
+        sendto(s, "late", 4, 0, as_sockaddr(to), sizeof to);
+        closesocket(s);
+    });
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(receiver, &readable);
+    Waited waited = select_for(&readable, 3000000);
+    sender.join();
+    EXPECT_EQ(waited.result, 1);
+    EXPECT_GE(waited.took, std::chrono::milliseconds(25));
+    EXPECT_LT(waited.took, std::chrono::milliseconds(2000));
+}
+
+TEST_F(Winsock, SelectRefusesEmptySetsAndThingsThatAreNotSockets) {
+    fd_set empty;
+    FD_ZERO(&empty);
+    Waited waited = select_for(&empty, 1000);
+    EXPECT_EQ(waited.result, SOCKET_ERROR);
+    EXPECT_EQ(waited.error, WSAEINVAL);
+    EXPECT_EQ(select(0, static_cast<fd_set *>(nullptr), nullptr, nullptr, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    fd_set not_a_socket;
+    FD_ZERO(&not_a_socket);
+    FD_SET(static_cast<SOCKET>(1), &not_a_socket);  // standard output
+    waited = select_for(&not_a_socket, 1000);
+    EXPECT_EQ(waited.result, SOCKET_ERROR);
+    EXPECT_EQ(waited.error, WSAENOTSOCK);
+}
