@@ -941,6 +941,26 @@ std::string check_control(Window *w, uintptr_t n, int id, Window *&out)
     return "";
 }
 
+// The common part of typing and picking: under the lock, finds control
+// `control_id` of `dialog`, checks that a person can reach it and that
+// `suits` takes it (an empty text), and gives the queue of the thread that
+// owns it and its handle. The input is posted after the lock is let go.
+template <typename Suits>
+std::string take_control(HWND dialog, int control_id, std::shared_ptr<Queue> &queue, HWND &target,
+                         const Suits &suits)
+{
+    std::lock_guard<std::mutex> guard(core().lock);
+    Window *w = find(dialog), *c = nullptr;
+    std::string why = check_control(w, number(dialog), control_id, c);
+    if (why.empty())
+        why = suits(c);
+    if (!why.empty())
+        return why;
+    queue = w->queue;
+    target = handle_of(c->handle);
+    return "";
+}
+
 } // namespace
 
 // ---- the front end's side ---------------------------------------------------
@@ -1046,13 +1066,8 @@ std::string input_click(HWND dialog, int control_id)
 std::string input_type(HWND dialog, int control_id, const std::string &text)
 {
     std::shared_ptr<Queue> queue;
-    HWND target;
-    {
-        std::lock_guard<std::mutex> guard(core().lock);
-        Window *w = find(dialog), *c = nullptr;
-        std::string why = check_control(w, number(dialog), control_id, c);
-        if (!why.empty())
-            return why;
+    HWND target = nullptr;
+    std::string why = take_control(dialog, control_id, queue, target, [&](const Window *c) -> std::string {
         if (c->type != Type::edit && c->type != Type::ip_address)
             return "control " + std::to_string(control_id) + " takes no typing";
         if (c->style & ES_READONLY)
@@ -1061,9 +1076,10 @@ std::string input_type(HWND dialog, int control_id, const std::string &text)
             if (!accepts_char(c, static_cast<unsigned char>(ch)))
                 return "control " + std::to_string(control_id) + " does not take the character " +
                        std::to_string(static_cast<unsigned char>(ch));
-        queue = w->queue;
-        target = handle_of(c->handle);
-    }
+        return "";
+    });
+    if (!why.empty())
+        return why;
     // A person selects the whole text and types over it.
     post_to(queue, target, EM_SETSEL, 0, -1);
     if (text.empty())
@@ -1076,20 +1092,16 @@ std::string input_type(HWND dialog, int control_id, const std::string &text)
 std::string input_select(HWND dialog, int control_id, int index)
 {
     std::shared_ptr<Queue> queue;
-    HWND target;
-    {
-        std::lock_guard<std::mutex> guard(core().lock);
-        Window *w = find(dialog), *c = nullptr;
-        std::string why = check_control(w, number(dialog), control_id, c);
-        if (!why.empty())
-            return why;
+    HWND target = nullptr;
+    std::string why = take_control(dialog, control_id, queue, target, [&](const Window *c) -> std::string {
         if (c->type != Type::combo)
             return "control " + std::to_string(control_id) + " is not a list";
         if (index < 0 || static_cast<size_t>(index) >= c->items.size())
             return "list " + std::to_string(control_id) + " has no entry " + std::to_string(index);
-        queue = w->queue;
-        target = handle_of(c->handle);
-    }
+        return "";
+    });
+    if (!why.empty())
+        return why;
     post_to(queue, target, kPickEntry, static_cast<WPARAM>(index), 0);
     return "";
 }

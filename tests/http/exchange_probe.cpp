@@ -11,21 +11,9 @@
 
 #include "app/upgrade_context.h"
 #include "http/exchange.h"
+#include "tests/http/probe_args.h"
 
 extern const int32_t build_initial_target_mode = 1;
-
-namespace {
-
-bool parse_address(const char *text, uint32_t &address)
-{
-    unsigned a, b, c, d;
-    if (std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-        return false;
-    address = a << 24 | b << 16 | c << 8 | d;
-    return true;
-}
-
-} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
 {
@@ -33,7 +21,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     unsigned port = 0;
     uint32_t local_address = 0, device_address = 0;
     if (std::sscanf(command_line, "%31s %31s %31s %u", mode, local, device, &port) != 4 ||
-        !parse_address(local, local_address) || !parse_address(device, device_address)) {
+        !parse_probe_address(local, local_address) || !parse_probe_address(device, device_address)) {
         std::fprintf(stderr, "usage: exchange_probe MODE LOCAL DEVICE PORT\n");
         return 2;
     }

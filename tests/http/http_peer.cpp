@@ -1,4 +1,5 @@
-// tests/http/http_peer.cpp: the scripted loopback HTTP peer.
+// tests/http/http_peer.cpp: the scripted loopback HTTP peer and the port
+// holder, over POSIX sockets.
 #include "tests/http/http_peer.h"
 
 #include <arpa/inet.h>
@@ -14,13 +15,27 @@ const std::string kHold = "\x01hold";
 
 namespace {
 
+constexpr int kReadLimitMs = 5000;
+constexpr size_t kMostRequestBytes = 65536;
+
+sockaddr_in address_of(const std::string &dotted, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, dotted.c_str(), &a.sin_addr);
+    return a;
+}
+
+// Up to the empty line that ends the head; every wait is bounded, so a
+// client that sends nothing does not hang a test.
 std::string read_request(int fd)
 {
     std::string request;
     char chunk[2048];
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMostRequestBytes) {
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0)
+        if (poll(&p, 1, kReadLimitMs) <= 0)
             break;
         ssize_t n = recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0)
@@ -30,6 +45,8 @@ std::string read_request(int fd)
     return request;
 }
 
+// A client that stops reading (at its capacity) ends this with an error,
+// which is what it should see.
 void send_all(int fd, const std::string &data)
 {
     size_t sent = 0;
@@ -45,16 +62,22 @@ void send_all(int fd, const std::string &data)
 
 } // namespace
 
-Peer::Peer(const std::string &address, uint16_t port, Responder responder)
-    : responder_(std::move(responder))
+Responder always(std::string reply)
+{
+    return [reply = std::move(reply)](const std::string &, int) { return reply; };
+}
+
+Peer::Peer(const std::string &address, uint16_t port, Responder responder, Ending ending)
+    : responder_(std::move(responder)), ending_(ending)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    // A test that ran just before on the same address may have left the
+    // port in TIME_WAIT.
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    sockaddr_in a = address_of(address, port);
     if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 16) != 0) {
         close(fd);
         return;
@@ -81,13 +104,21 @@ void Peer::serve()
         pollfd p{listener_, POLLIN, 0};
         if (poll(&p, 1, 20) <= 0)
             continue;
-        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        int fd = accept4(listener_, reinterpret_cast<sockaddr *>(&from), &length, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        std::string request = read_request(fd);
+        Connection connection;
+        char dotted[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
+        connection.peer_address = dotted;
+        connection.peer_port = ntohs(from.sin_port);
+        connection.request = read_request(fd);
+        std::string request = connection.request;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            requests_.push_back(request);
+            connections_.push_back(std::move(connection));
         }
         std::string answer = responder_(request, index++);
         if (answer == kHold) {
@@ -95,6 +126,11 @@ void Peer::serve()
             continue;
         }
         send_all(fd, answer);
+        if (ending_ == Ending::reset) {
+            // A zero linger makes close() send a reset instead of a FIN.
+            linger hard{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
         close(fd);
     }
 }
@@ -102,7 +138,44 @@ void Peer::serve()
 std::vector<std::string> Peer::requests()
 {
     std::lock_guard<std::mutex> guard(lock_);
-    return requests_;
+    std::vector<std::string> out;
+    for (const Connection &c : connections_)
+        out.push_back(c.request);
+    return out;
+}
+
+std::vector<Connection> Peer::connections()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return connections_;
+}
+
+PortHolder::PortHolder(const std::string &address, uint16_t first, int count)
+{
+    for (int k = 0; k < count; k++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = address_of(address, static_cast<uint16_t>(first + k));
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            all_held_ = false;
+            if (fd >= 0)
+                close(fd);
+            continue;
+        }
+        sockets_.push_back(fd);
+    }
+}
+
+PortHolder::~PortHolder()
+{
+    for (int fd : sockets_)
+        close(fd);
+}
+
+uint32_t host_order(const std::string &dotted)
+{
+    in_addr a{};
+    inet_pton(AF_INET, dotted.c_str(), &a);
+    return ntohl(a.s_addr);
 }
 
 std::string authorization(const std::string &request)

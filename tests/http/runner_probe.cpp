@@ -9,21 +9,9 @@
 #include "app/random.h"
 #include "app/upgrade_context.h"
 #include "http/runner.h"
+#include "tests/http/probe_args.h"
 
 extern const int32_t build_initial_target_mode = 1;
-
-namespace {
-
-bool parse_address(const char *text, uint32_t &address)
-{
-    unsigned a, b, c, d;
-    if (std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-        return false;
-    address = a << 24 | b << 16 | c << 8 | d;
-    return true;
-}
-
-} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
 {
@@ -31,7 +19,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
     unsigned port = 0, calls = 1;
     uint32_t local_address = 0, device_address = 0;
     int fields = std::sscanf(command_line, "%31s %31s %u %127s %u", local, device, &port, target, &calls);
-    if (fields < 4 || !parse_address(local, local_address) || !parse_address(device, device_address)) {
+    if (fields < 4 || !parse_probe_address(local, local_address) ||
+        !parse_probe_address(device, device_address)) {
         std::fprintf(stderr, "usage: runner_probe LOCAL DEVICE PORT TARGET [CALLS]\n");
         return 2;
     }

@@ -1,9 +1,10 @@
 // tests/http/test_exchange.cpp: reply classification, page scraping, socket
-// addresses, and whole exchanges against a loopback server: the bytes on the
-// wire, the reply kept, and what is scraped or left alone.
+// addresses, and whole exchanges against a scripted loopback peer: the bytes
+// on the wire, the reply kept, and what is scraped or left alone.
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,18 @@
 #include "app/upgrade_context.h"
 #include "http/digest.h"
 #include "http/exchange.h"
-#include "tests/http/exchange_server.h"
+#include "tests/http/http_peer.h"
 
 extern const int32_t build_initial_target_mode = 1;
 
 namespace {
 
-using exchange_server::Ending;
-using exchange_server::host_order;
-using exchange_server::OneShotServer;
-using exchange_server::PortHolder;
-using exchange_server::Served;
+using http_peer::always;
+using http_peer::Connection;
+using http_peer::Ending;
+using http_peer::host_order;
+using http_peer::Peer;
+using http_peer::PortHolder;
 
 const char kChallenge[] = "WWW-Authenticate: Digest realm=\"nuv\", nonce=\"5ee1\", qop=\"auth\"\r\n";
 
@@ -271,10 +273,11 @@ TEST_F(Exchange, WithoutPasswordSendsExactlyThreeLines)
     const char *targets[] = {"/admin/advanced", "/admin/upgrade?tftp://127.0.10.1:69/nuv3a7.bi1"};
     for (int i = 0; i < 2; i++) {
         Hosts h(1 + i);
-        OneShotServer device(h.device, kDevicePort, kPage);
+        Peer device(h.device, kDevicePort, always(kPage));
         ASSERT_TRUE(device.listening());
         EXPECT_EQ(run(h, targets[i]), static_cast<int32_t>(kPage.size()));
-        EXPECT_EQ(device.served().request,
+        ASSERT_EQ(device.requests().size(), 1u);
+        EXPECT_EQ(device.requests()[0],
                   std::string("GET ") + targets[i] + " HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n");
         EXPECT_EQ(upgrade.digest.nonce_count, 0u);
     }
@@ -291,10 +294,11 @@ TEST_F(Exchange, WithPasswordAddsTheAuthorizationLineWithTheNextCount)
     char line[kAuthorizationCapacity];
     build_authorization(&expected_state, "/admin/advanced", line);
 
-    OneShotServer device(h.device, kDevicePort, kPage);
+    Peer device(h.device, kDevicePort, always(kPage));
     ASSERT_TRUE(device.listening());
     EXPECT_EQ(run(h), static_cast<int32_t>(kPage.size()));
-    std::string request = device.served().request;
+    ASSERT_EQ(device.requests().size(), 1u);
+    std::string request = device.requests()[0];
     EXPECT_EQ(request, std::string("GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n") + line + "\r\n");
     EXPECT_NE(request.find(",nc=000000004,"), std::string::npos) << request;
     EXPECT_EQ(upgrade.digest.nonce_count, 4u);
@@ -304,7 +308,7 @@ TEST_F(Exchange, WithPasswordAddsTheAuthorizationLineWithTheNextCount)
 TEST_F(Exchange, APageFillsAllFiveTexts)
 {
     Hosts h(4);
-    OneShotServer device(h.device, kDevicePort, kPage);
+    Peer device(h.device, kDevicePort, always(kPage));
     ASSERT_TRUE(device.listening());
     ASSERT_EQ(run(h), static_cast<int32_t>(kPage.size()));
     EXPECT_STREQ(upgrade.reply_buffer, kPage.c_str());
@@ -320,13 +324,13 @@ TEST_F(Exchange, ASecondPageWithoutALabelKeepsTheFirstValue)
 {
     Hosts h(5);
     {
-        OneShotServer first(h.device, kDevicePort, kPage);
+        Peer first(h.device, kDevicePort, always(kPage));
         ASSERT_TRUE(first.listening());
         ASSERT_GT(run(h), 0);
     }
     std::string second = "HTTP/1.1 200 OK\r\n\r\n<td>Product Name:</td><td>NUV-2200</td>"
                          "<td>Software Version:</td><td>4.1.12(a)</td>";
-    OneShotServer device(h.device, kDevicePort, second);
+    Peer device(h.device, kDevicePort, always(second));
     ASSERT_TRUE(device.listening());
     ASSERT_EQ(run(h), static_cast<int32_t>(second.size()));
     EXPECT_STREQ(upgrade.device_info.software_version, "4.1.12(a)");
@@ -340,7 +344,7 @@ TEST_F(Exchange, AUsableChallengeAsksForAuthenticationAndScrapesNothing)
     set_old_device_info();
     std::string reply = std::string("HTTP/1.1 401 Unauthorized\r\n") + kChallenge +
                         "\r\n<td>Product Name:</td><td>NUV-2200</td><td>Serial Number:</td><td>X</td>";
-    OneShotServer device(h.device, kDevicePort, reply);
+    Peer device(h.device, kDevicePort, always(reply));
     ASSERT_TRUE(device.listening());
     EXPECT_EQ(run(h), -1);
     EXPECT_STREQ(upgrade.digest.nonce, "5ee1");
@@ -369,7 +373,7 @@ TEST_F(Exchange, OtherRepliesAreCountedAndScraped)
         SCOPED_TRACE(reply);
         std::memset(&upgrade.device_info, 0, sizeof upgrade.device_info);
         Hosts h(n++);
-        OneShotServer device(h.device, kDevicePort, reply);
+        Peer device(h.device, kDevicePort, always(reply));
         ASSERT_TRUE(device.listening());
         EXPECT_EQ(run(h), static_cast<int32_t>(reply.size()));
         EXPECT_STREQ(upgrade.device_info.product_name, "NUV-9");
@@ -392,7 +396,7 @@ TEST_F(Exchange, ALongReplyIsCutAtTheCapacity)
         reply += 'z';
     ASSERT_GT(cut_value, 0u);
 
-    OneShotServer device(h.device, kDevicePort, reply);
+    Peer device(h.device, kDevicePort, always(reply));
     ASSERT_TRUE(device.listening());
     EXPECT_EQ(run(h), kCapacity);
     EXPECT_EQ(std::memcmp(upgrade.reply_buffer, reply.data(), kCapacity), 0);
@@ -400,7 +404,7 @@ TEST_F(Exchange, ALongReplyIsCutAtTheCapacity)
     EXPECT_EQ(std::string(upgrade.device_info.product_name),
               std::string("NUV-ABCDEFGHIJKLMNOPQRSTUVWXYZ").substr(0, cut_value));
     EXPECT_STREQ(upgrade.device_info.serial_number, "old serial");
-    device.served();
+    EXPECT_EQ(device.requests().size(), 1u);
 }
 
 TEST_F(Exchange, AReplyCutShortGivesWhatCame)
@@ -412,7 +416,7 @@ TEST_F(Exchange, AReplyCutShortGivesWhatCame)
         SCOPED_TRACE(ending == Ending::close ? "close" : "reset");
         std::memset(&upgrade.device_info, 0, sizeof upgrade.device_info);
         Hosts h(n++);
-        OneShotServer device(h.device, kDevicePort, partial, ending);
+        Peer device(h.device, kDevicePort, always(partial), ending);
         ASSERT_TRUE(device.listening());
         EXPECT_EQ(run(h), static_cast<int32_t>(partial.size()));
         EXPECT_STREQ(upgrade.reply_buffer, partial.c_str());
@@ -424,10 +428,10 @@ TEST_F(Exchange, ASilentCloseGivesZeroAndScrapesNothing)
 {
     Hosts h(14);
     set_old_device_info();
-    OneShotServer device(h.device, kDevicePort, "");
+    Peer device(h.device, kDevicePort, always(""));
     ASSERT_TRUE(device.listening());
     EXPECT_EQ(run(h), 0);
-    EXPECT_TRUE(device.served().accepted);
+    EXPECT_EQ(device.requests().size(), 1u) << "the connection was accepted";
     EXPECT_STREQ(upgrade.device_info.product_name, "old product");
 }
 
@@ -468,12 +472,13 @@ TEST_F(Exchange, TheFirstFreeLocalPortIsUsed)
         Hosts h(n++);
         PortHolder held(h.local, kLocalBase, c.taken);
         ASSERT_TRUE(held.all_held());
-        OneShotServer device(h.device, kDevicePort, kPage);
+        Peer device(h.device, kDevicePort, always(kPage));
         ASSERT_TRUE(device.listening());
         EXPECT_EQ(run(h), static_cast<int32_t>(kPage.size()));
-        Served served = device.served();
-        EXPECT_EQ(served.peer_address, h.local);
-        EXPECT_EQ(served.peer_port, c.expected);
+        std::vector<Connection> served = device.connections();
+        ASSERT_EQ(served.size(), 1u);
+        EXPECT_EQ(served[0].peer_address, h.local);
+        EXPECT_EQ(served[0].peer_port, c.expected);
     }
 }
 

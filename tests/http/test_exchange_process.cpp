@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/driver/script_driver.h"
-#include "tests/http/exchange_server.h"
+#include "tests/http/http_peer.h"
 
 namespace {
 
 using driver::Event;
 using driver::Program;
-using exchange_server::PortHolder;
+using http_peer::PortHolder;
 
 constexpr int kOk = 1;
 
