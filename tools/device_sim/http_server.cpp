@@ -149,13 +149,15 @@ Reply challenge_reply(HttpServer &server, ConnectionRecord &record) {
     return reply;
 }
 
-Reply page_reply(const HttpServer &server, const Request &request, ConnectionRecord &record) {
+Reply page_reply(HttpServer &server, const Request &request, ConnectionRecord &record) {
     static const std::string kUpgrade = "/admin/upgrade?";
     if (request.method != "GET") return make_reply(405, "Method Not Allowed", error_page(405, "Method Not Allowed"));
-    if (request.target == "/admin/advanced") return make_reply(200, "OK", info_page(server.options->page));
+    if (request.target == "/admin/advanced") return make_reply(200, "OK", info_page(server.page));
     if (request.target.compare(0, kUpgrade.size(), kUpgrade) == 0) {
         if (!parse_upgrade_query(request.target.substr(kUpgrade.size()), record.upgrade))
             return make_reply(400, "Bad Request", error_page(400, "Bad Request"));
+        server.upgrade_pending = true;
+        server.upgrade = record.upgrade;
         return make_reply(200, "OK", upgrade_page(record.upgrade));
     }
     return make_reply(404, "Not Found", error_page(404, "Not Found"));
@@ -211,36 +213,55 @@ void serve_accepted(HttpServer &server, int fd, ConnectionRecord &record) {
     record.bytes_sent = send_all(fd, reply_text(server, reply, big));
 }
 
-} // namespace
-
-bool open_http_server(HttpServer &server, const Options &options) {
-    server.options = &options;
-    server.started = std::chrono::steady_clock::now();
-    init_nonce(server.nonce, options.digest,
-               static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(time(nullptr)));
+// A listening socket on address:port; -1 after a message on stderr.
+int bind_listener(const Options &options, uint16_t port, bool listen_too, uint16_t &bound) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
         std::fprintf(stderr, "nuv-device-sim: socket: %s\n", std::strerror(errno));
-        return false;
+        return -1;
     }
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(options.port);
+    local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(options.address_host);
     socklen_t length = sizeof local;
     if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        (!options.faults.refuse && listen(fd, 16) != 0) ||
+        (listen_too && listen(fd, 16) != 0) ||
         getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0) {
-        std::fprintf(stderr, "nuv-device-sim: cannot serve on %s:%u: %s\n", options.address.c_str(),
-                     options.port, std::strerror(errno));
+        std::fprintf(stderr, "nuv-device-sim: cannot serve on %s:%u: %s\n", options.address.c_str(), port,
+                     std::strerror(errno));
         close(fd);
-        return false;
+        return -1;
     }
+    bound = ntohs(local.sin_port);
+    return fd;
+}
+
+} // namespace
+
+bool open_http_server(HttpServer &server, const Options &options) {
+    server.options = &options;
+    server.page = options.page;
+    server.started = std::chrono::steady_clock::now();
+    init_nonce(server.nonce, options.digest,
+               static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(time(nullptr)));
+    uint16_t bound = 0;
+    int fd = bind_listener(options, options.port, !options.faults.refuse, bound);
+    if (fd < 0) return false;
     server.listener = fd;
     server.listening = !options.faults.refuse;
-    server.port = ntohs(local.sin_port);
+    server.port = bound;
+    return true;
+}
+
+bool reopen_http_server(HttpServer &server) {
+    uint16_t bound = 0;
+    int fd = bind_listener(*server.options, server.port, true, bound);
+    if (fd < 0) return false;
+    server.listener = fd;
+    server.listening = true;
     return true;
 }
 

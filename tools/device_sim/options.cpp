@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/device_sim/fetch_command.h"
+
 namespace sim {
 
 const char *const kLabelNames[kLabelCount] = {
@@ -200,6 +202,106 @@ const char *set_fault_connections(Options &o, const char *v) {
     return nullptr;
 }
 
+// Seconds with an optional fraction, so tests can make a flash short.
+bool parse_seconds(const char *text, double low, double high, double &out) {
+    if (*text == '\0') return false;
+    errno = 0;
+    char *end = nullptr;
+    double value = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !(value >= low && value <= high)) return false;
+    out = value;
+    return true;
+}
+
+const char *set_fetch_delay(Options &o, const char *v) {
+    if (!parse_number(v, 0, 600000, o.tftp.fetch_delay_ms)) return "must be a number from 0 to 600000";
+    return nullptr;
+}
+
+const char *set_request_timeout(Options &o, const char *v) {
+    if (!parse_number(v, 1, 255, o.tftp.request_timeout)) return "must be a number from 1 to 255";
+    return nullptr;
+}
+
+const char *set_retry_ms(Options &o, const char *v) {
+    if (!parse_number(v, 10, 600000, o.tftp.retry_ms)) return "must be a number from 10 to 600000";
+    return nullptr;
+}
+
+const char *set_tries(Options &o, const char *v) {
+    if (!parse_number(v, 1, 1000, o.tftp.tries)) return "must be a number from 1 to 1000";
+    return nullptr;
+}
+
+const char *set_flash_seconds(Options &o, const char *v) {
+    if (!parse_seconds(v, 0, 3600, o.tftp.flash_seconds)) return "must be a number of seconds from 0 to 3600";
+    return nullptr;
+}
+
+const char *set_report_version(Options &o, const char *v) {
+    if (std::strchr(v, '<') != nullptr) return "must not contain '<' (it would end the value)";
+    o.tftp.report_version = v;
+    o.tftp.has_report_version = true;
+    return nullptr;
+}
+
+const char *set_image_out(Options &o, const char *v) {
+    if (*v == '\0') return "must name a file";
+    o.tftp.image_out = v;
+    return nullptr;
+}
+
+const char *set_tftp_command(Options &o, const char *v) {
+    if (const char *why = check_command_template(v)) return why;
+    o.tftp.command = v;
+    return nullptr;
+}
+
+const char *set_fault_fetches(Options &o, const char *v) {
+    if (!parse_number(v, 1, 1000000, o.tftp.fault_fetches)) return "must be a number from 1";
+    return nullptr;
+}
+
+const char *set_lose_acks(Options &o, const char *v) {
+    if (!parse_number(v, 0, 100, o.tftp.lose_acks_percent)) return "must be a percentage from 0 to 100";
+    return nullptr;
+}
+
+const char *set_seed(Options &o, const char *v) {
+    long seed = 0;
+    if (!parse_number(v, 0, 2147483647, seed)) return "must be a number from 0 to 2147483647";
+    o.tftp.seed = static_cast<unsigned long>(seed);
+    return nullptr;
+}
+
+const char *set_lose_ack_every(Options &o, const char *v) {
+    if (!parse_number(v, 1, 1000000, o.tftp.lose_ack_every)) return "must be a number from 1";
+    return nullptr;
+}
+
+const char *set_repeat_acks(Options &o, const char *) {
+    o.tftp.repeat_acks = true;
+    return nullptr;
+}
+
+const char *set_ignore_oack(Options &o, const char *) {
+    o.tftp.ignore_oack = true;
+    return nullptr;
+}
+
+// A block number of a fault: 0 (the OACK) up to the last block TFTP can count.
+template <long TftpOptions::*Field, long Low>
+const char *set_block(Options &o, const char *v) {
+    if (!parse_number(v, Low, 65535, o.tftp.*Field))
+        return Low == 0 ? "must be a block number from 0 (the OACK) to 65535" : "must be a block number from 1 to 65535";
+    return nullptr;
+}
+
+const char *set_stray_datagrams(Options &o, const char *v) {
+    if (!parse_number(v, 1, 65535, o.tftp.stray_datagrams)) return "must be a number from 1 to 65535";
+    return nullptr;
+}
+
 constexpr OptionRow kOptions[] = {
     {"--address", "A.B.C.D", set_address, "IPv4 address to serve on (default 127.0.0.1)"},
     {"--port", "N", set_port, "TCP port (default 80; 0 picks a free one, shown on the ready line)"},
@@ -234,6 +336,42 @@ constexpr OptionRow kOptions[] = {
      "                           or no-nonce (a challenge without a nonce)"},
     {"--fault-connections", "N", set_fault_connections,
      "the reply faults hit only the first N connections (default: all)"},
+    {"--fetch-delay-ms", "N", set_fetch_delay,
+     "wait N ms after an upgrade command before the read request (default 300)"},
+    {"--tftp-timeout", "S", set_request_timeout, "value of the \"timeout\" option in the read request (default 5)"},
+    {"--retry-ms", "N", set_retry_ms,
+     "own wait before resending the read request or the last ACK (default 1000;\n"
+     "                           the OACK's timeout is logged, not followed, so tests stay fast)"},
+    {"--tries", "N", set_tries, "sends of one packet (or silent waits) before the fetch gives up (default 5)"},
+    {"--flash-seconds", "S", set_flash_seconds,
+     "after a good fetch the web server refuses connections for S seconds\n"
+     "                           (default 30, fractions allowed)"},
+    {"--report-version", "TEXT", set_report_version,
+     "after a flash report TEXT instead of the image's header version (offset 92)"},
+    {"--image-out", "FILE", set_image_out, "write each received image to FILE (replaced per fetch)"},
+    {"--tftp-command", "TEMPLATE", set_tftp_command,
+     "fetch with this command instead of the built-in client; split at blanks and\n"
+     "                           run without a shell; {address} {port} {name} {file} are replaced,\n"
+     "                           {file} (required) is where the command leaves the image; exit 0 = fetched"},
+    {"--tftp-fault-fetches", "N", set_fault_fetches, "the TFTP faults hit only the first N fetches (default: all)"},
+    {"--lose-acks", "P", set_lose_acks, "fault: lose each ACK with P percent chance, drawn from --seed"},
+    {"--seed", "N", set_seed, "seed of --lose-acks (default 1; the same seed loses the same ACKs)"},
+    {"--lose-ack-every", "N", set_lose_ack_every, "fault: lose the Nth, 2Nth, ... ACK of each fetch"},
+    {"--repeat-acks", nullptr, set_repeat_acks, "fault: send every ACK twice"},
+    {"--ack-from-other-port", "N", set_block<&TftpOptions::ack_from_other_port, 0>,
+     "fault: send the first ACK of block N (0: the OACK) from a second socket"},
+    {"--ignore-oack", nullptr, set_ignore_oack, "fault: never acknowledge the OACK"},
+    {"--error-at-block", "N", set_block<&TftpOptions::error_at_block, 0>,
+     "fault: send ERROR 0 after the ACK of block N, then carry on"},
+    {"--abort-at-block", "N", set_block<&TftpOptions::abort_at_block, 0>,
+     "fault: send ERROR 0 instead of the ACK of block N, then stop (fetch failed)"},
+    {"--silent-after-block", "N", set_block<&TftpOptions::silent_after_block, 0>,
+     "fault: send nothing after the ACK of block N (fetch failed)"},
+    {"--stray-datagrams", "N", set_stray_datagrams,
+     "fault: after each of the first N ACKs send, from a second socket, an ACK of\n"
+     "                           the next block to the server's port"},
+    {"--oversize-ack", "N", set_block<&TftpOptions::oversize_ack_at_block, 0>,
+     "fault: pad the first ACK of block N to a 1100-byte datagram"},
     {"--help", nullptr, nullptr, "show this list and exit"},
 };
 
@@ -246,10 +384,12 @@ const OptionRow *find_option(const char *name) {
 void print_help() {
     std::printf(
         "usage: nuv-device-sim [options]\n"
-        "A simulated NUV device's web server: the information page /admin/advanced,\n"
-        "the upgrade command /admin/upgrade?tftp://A.B.C.D:PORT/NAME, optional digest\n"
-        "protection, and faults for tests. Prints \"listening ADDRESS:PORT\" once it\n"
-        "accepts connections; ends on SIGTERM or SIGINT, or after --max-seconds.\n\n");
+        "A simulated NUV device: its web server with the information page\n"
+        "/admin/advanced and the upgrade command /admin/upgrade?tftp://A.B.C.D:PORT/NAME,\n"
+        "optional digest protection, the TFTP fetch that the command starts, the flash\n"
+        "after it and the version report, and faults for tests. A device on a loopback\n"
+        "address fetches only from loopback addresses. Prints \"listening ADDRESS:PORT\"\n"
+        "once it accepts connections; ends on SIGTERM or SIGINT, or after --max-seconds.\n\n");
     for (const OptionRow &row : kOptions) {
         char head[64];
         std::snprintf(head, sizeof head, "%s%s%s", row.name, row.value_name ? " " : "",
@@ -317,6 +457,15 @@ int parse_options(int argc, char **argv, Options &options) {
     }
     if (options.digest.algorithm_unquoted && !options.digest.has_algorithm) {
         std::fprintf(stderr, "nuv-device-sim: --algorithm-unquoted needs --algorithm\n");
+        return kBadOptions;
+    }
+    const TftpOptions &t = options.tftp;
+    bool tftp_faults = t.lose_acks_percent > 0 || t.lose_ack_every > 0 || t.repeat_acks ||
+                       t.ack_from_other_port >= 0 || t.ignore_oack || t.error_at_block >= 0 ||
+                       t.abort_at_block >= 0 || t.silent_after_block >= 0 || t.stray_datagrams > 0 ||
+                       t.oversize_ack_at_block >= 0;
+    if (!t.command.empty() && tftp_faults) {
+        std::fprintf(stderr, "nuv-device-sim: the TFTP faults need the built-in client, not --tftp-command\n");
         return kBadOptions;
     }
     return kParsed;

@@ -46,6 +46,34 @@ struct FaultOptions {
     long fault_connections = 0;    // the reply faults hit only the first N connections (0: all)
 };
 
+// The TFTP side: the fetch that an upgrade command starts, the flash after
+// it, and the faults of the fetch. Block numbers count DATA blocks from 1
+// (0 stands for the OACK), without the 16-bit wrap of the wire.
+struct TftpOptions {
+    long fetch_delay_ms = 300;    // idle wait between the command and the read request
+    long request_timeout = 5;     // value of the "timeout" option in the read request
+    long retry_ms = 1000;         // own wait before resending the read request or the last ACK
+    long tries = 5;               // sends of one packet (or silent waits) before giving up
+    double flash_seconds = 30;
+    bool has_report_version = false;
+    std::string report_version;   // reported after a flash instead of the image's header version
+    std::string image_out;        // empty: the image stays in memory only
+    std::string command;          // --tftp-command template; empty: the built-in client
+    // faults of the fetch
+    long fault_fetches = 0;       // the faults hit only the first N fetches (0: all)
+    long lose_acks_percent = 0;   // each ACK lost with this chance, drawn from the seed
+    unsigned long seed = 1;
+    long lose_ack_every = 0;      // every Nth ACK of a fetch lost (0: none)
+    bool repeat_acks = false;     // every ACK sent twice
+    long ack_from_other_port = -1;    // the first ACK of this block leaves from a second socket
+    bool ignore_oack = false;     // the OACK is never acknowledged
+    long error_at_block = -1;     // ERROR after the ACK of this block; the fetch goes on
+    long abort_at_block = -1;     // ERROR in place of the ACK of this block; the fetch ends
+    long silent_after_block = -1; // nothing is sent after the ACK of this block
+    long stray_datagrams = 0;     // after each of the first N ACKs, a stray ACK from a second socket
+    long oversize_ack_at_block = -1;  // the first ACK of this block padded to 1100 bytes
+};
+
 struct Options {
     std::string address = "127.0.0.1";
     uint32_t address_host = 0x7f000001;  // host order
@@ -55,6 +83,7 @@ struct Options {
     PageOptions page;
     DigestOptions digest;
     FaultOptions faults;
+    TftpOptions tftp;
 };
 
 constexpr int kParsed = 0;
