@@ -1,4 +1,5 @@
 // app/entry.cpp: the program's entry point.
+#include "app/sequence.h"
 #include "app/startup.h"
 #include "app/upgrade_context.h"
 #include "platform/win32.h"
@@ -36,6 +37,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 0;
     upgrade.instance = instance;
     init_program();
-    // The wizard's sequence follows here; until then start-up is the run.
-    return 0;
+    return run_upgrade_sequence(instance);
 }

@@ -15,6 +15,7 @@
 #include "app/startup.h"
 #include "app/upgrade_context.h"
 #include "platform/win32.h"
+#include "platform/window_core.h"
 
 // This program is built as the release configuration: the target image only.
 extern const int32_t build_initial_target_mode = 1;
@@ -218,8 +219,30 @@ INSTANTIATE_TEST_SUITE_P(Images, CheckFirmwareImage, ::testing::Values(
         return name;
     });
 
+// Stands in for a person who cancels the warning screen, so that WinMain
+// runs to its end inside the test.
+class CancelWarning : public FrontEnd {
+public:
+    void opened(HWND dialog, int template_id) override
+    {
+        if (template_id == 139)
+            input_click(dialog, IDCANCEL);
+        opened_count += 1;
+    }
+    void closed(HWND) override {}
+    void message_box(HWND, UINT, const std::string &, const std::string &) override
+    {
+        boxes += 1;
+    }
+    void exiting(UINT) override {}
+    int opened_count = 0;
+    int boxes = 0;
+};
+
 TEST(WinMain, StoresTheInstanceAndStopsWhenTheClassCannotBeRegistered)
 {
+    static CancelWarning person;
+    install_front_end(&person);
     EnvironmentValue hook("NUV_HOST_ADDRESSES", "127.0.3.1");
     HINSTANCE first = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
     HINSTANCE second = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x500000));
@@ -227,12 +250,17 @@ TEST(WinMain, StoresTheInstanceAndStopsWhenTheClassCannotBeRegistered)
     EXPECT_EQ(WinMain(first, nullptr, nullptr, SW_SHOWNORMAL), 0);
     EXPECT_EQ(upgrade.instance, first);
     EXPECT_STREQ(upgrade.model_name, "NUV-730/720");
+    EXPECT_EQ(person.opened_count, 1) << "the warning screen, cancelled";
+    EXPECT_EQ(person.boxes, 0);
+    EXPECT_EQ(person.opened_count, 1) << "the warning screen, cancelled";
+    EXPECT_EQ(person.boxes, 0);
 
     // "NuvUpgrade" is taken now: the second run must return before start-up.
     std::memset(upgrade.model_name, 0, sizeof upgrade.model_name);
     EXPECT_EQ(WinMain(second, nullptr, nullptr, SW_SHOWNORMAL), 0);
     EXPECT_EQ(upgrade.instance, first);
     EXPECT_STREQ(upgrade.model_name, "");
+    EXPECT_EQ(person.opened_count, 1) << "no screen without the window class";
 }
 
 } // namespace
