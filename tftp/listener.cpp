@@ -8,6 +8,7 @@
 
 #include "app/upgrade_context.h"
 #include "http/exchange.h"
+#include "tftp/datagram.h"
 #include "tftp/packets.h"
 #include "tftp/session.h"
 #include "tftp/socket_wait.h"
@@ -57,22 +58,6 @@ void pump_waiting_screen()
     }
 }
 
-// The name of a read request, looked for only inside the datagram: one
-// without its terminating zero byte, or longer than any agreed name can
-// be, has none.
-bool request_name(const char *datagram, int length, char *name, size_t capacity)
-{
-    const char *start = datagram + 2;
-    const void *end = std::memchr(start, 0, static_cast<size_t>(length - 2));
-    if (end == nullptr)
-        return false;
-    size_t name_length = static_cast<size_t>(static_cast<const char *>(end) - start);
-    if (name_length >= capacity)
-        return false;
-    std::memcpy(name, start, name_length + 1);
-    return true;
-}
-
 bool is_agreed_name(const char *name)
 {
     FileNameLock lock;
@@ -95,12 +80,12 @@ void trace_other_opcode(uint16_t opcode)
 // name is then in `name`.
 bool is_matching_request(const char *datagram, int length, char *name, size_t capacity)
 {
-    uint16_t opcode = load_be16(datagram);
-    if (opcode != kTftpRrq) {
-        trace_other_opcode(opcode);
+    RequestKind kind = classify_request(datagram, length, name, capacity);
+    if (kind == RequestKind::other_opcode) {
+        trace_other_opcode(load_be16(datagram));
         return false;
     }
-    if (!request_name(datagram, length, name, capacity)) {
+    if (kind == RequestKind::no_name) {
         trace("+++ Bad TFTP RRQ filename\n");
         return false;
     }

@@ -9,22 +9,19 @@
 #include "app/upgrade_context.h"
 #include "http/exchange.h"
 #include "tftp/completion.h"
+#include "tftp/datagram.h"
 #include "tftp/listener.h"
 #include "tftp/socket_wait.h"
 #include "upgrader_ids.h"
 
 namespace {
 
-constexpr int kPollsPerCycle = 100;
-constexpr int kQuietCyclesToFail = 30;
-
 // The state of one transfer beside the session record.
 struct Transfer {
     sockaddr_in peer;
     const uint8_t *position;  // the image bytes of the block in flight
     const uint8_t *image;
-    int polls;
-    int quiet_cycles;
+    QuietTime quiet;
 };
 
 const FirmwareImage &served_image()
@@ -79,34 +76,22 @@ void send_in_flight(TftpSession *session, const Transfer &transfer)
 // True when that was the last block.
 bool on_acknowledged(TftpSession *session, Transfer &transfer)
 {
-    session->bytes_acked += session->in_flight_size;
-    session->current_block += 1;
-    transfer.polls = 0;
-    transfer.quiet_cycles = 0;
+    bool last = take_acknowledgement(session, &transfer.quiet);
     show_progress(session);
-    if (session->current_block > session->block_count) {
+    if (last) {
         trace("All blocks ack'd\n");
         return true;
     }
-    session->in_flight_size =
-        session->current_block == session->block_count ? session->last_block_size : kTftpBlockSize;
-    transfer.position = session->current_block == 1 ? transfer.image
-                                                    : transfer.position + kTftpBlockSize;
+    transfer.position = transfer.image + in_flight_offset(session);
     send_in_flight(session, transfer);
     trace("Send block %d (%d)\n", static_cast<int>(session->current_block),
           session->in_flight_size);
     return false;
 }
 
-// A quiet cycle has passed: resend what is in flight. False after the
-// last one allowed.
-bool on_quiet_cycle(TftpSession *session, Transfer &transfer)
+// A quiet cycle has passed: resend what is in flight.
+void on_quiet_cycle(TftpSession *session, const Transfer &transfer)
 {
-    transfer.quiet_cycles += 1;
-    if (transfer.quiet_cycles >= kQuietCyclesToFail) {
-        trace("Timeout for ack; upgrade failed\n");
-        return false;
-    }
     if (session->current_block == 0) {
         trace("ReSend option ack\n");
         send_oack(session->udp_socket, session->packet_buffer, &transfer.peer, session->image_size);
@@ -114,29 +99,23 @@ bool on_quiet_cycle(TftpSession *session, Transfer &transfer)
         trace("ReSend block %d\n", static_cast<int>(session->current_block));
         send_in_flight(session, transfer);
     }
-    transfer.polls = 0;
-    return true;
 }
 
-enum class Datagram { acknowledged, stale_ack, other };
-
-// What a received datagram means to the transfer. An ACK shorter than its
-// four bytes is none: the buffer behind it still holds the packet sent
-// last, whose block number would otherwise be taken for the device's.
-Datagram classify_datagram(const TftpSession *session, int length, const sockaddr_in *source)
+// What a received datagram means to the transfer; a stranger is traced
+// and counts as any other datagram that is not the awaited ACK.
+SessionDatagram classify_datagram(const TftpSession *session, int length,
+                                  const sockaddr_in *source)
 {
     uint32_t address;
     uint16_t port;
     read_sockaddr(source, &address, &port);
-    if (address != session->peer_address || port != session->peer_port) {
+    SessionDatagram kind =
+        classify_session_datagram(session, session->packet_buffer, length, address, port);
+    if (kind == SessionDatagram::stranger) {
         trace("Unknown source request in session: %x:%u", address, port);
-        return Datagram::other;
+        return SessionDatagram::other;
     }
-    if (length < 4 || load_be16(session->packet_buffer) != kTftpAck)
-        return Datagram::other;
-    if (load_be16(session->packet_buffer + 2) != session->current_block)
-        return Datagram::stale_ack;
-    return Datagram::acknowledged;
+    return kind;
 }
 
 } // namespace
@@ -186,10 +165,10 @@ UploadOutcome serve_image(TftpSession *session)
         int received = recvfrom(session->udp_socket, session->packet_buffer, kTftpPacketCapacity,
                                 0, reinterpret_cast<sockaddr *>(&source), &source_length);
         if (received > 0) {
-            Datagram kind = classify_datagram(session, received, &source);
-            if (kind == Datagram::stale_ack)
+            SessionDatagram kind = classify_datagram(session, received, &source);
+            if (kind == SessionDatagram::stale_ack)
                 continue;
-            if (kind == Datagram::acknowledged) {
+            if (kind == SessionDatagram::acknowledged) {
                 if (on_acknowledged(session, transfer))
                     return UploadOutcome::complete;
                 continue;
@@ -198,11 +177,13 @@ UploadOutcome serve_image(TftpSession *session)
             pump_one_message();
         }
         wait_for_datagram(session->udp_socket);
-        transfer.polls += 1;
-        if (transfer.polls < kPollsPerCycle)
-            continue;
-        if (!on_quiet_cycle(session, transfer))
+        IdleVerdict verdict = count_idle_poll(&transfer.quiet);
+        if (verdict == IdleVerdict::give_up) {
+            trace("Timeout for ack; upgrade failed\n");
             return UploadOutcome::failed;
+        }
+        if (verdict == IdleVerdict::resend)
+            on_quiet_cycle(session, transfer);
     }
 }
 
