@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/driver/script_driver.h"
+#include "tests/e2e/sanitizer_reports.h"
 #include "tests/tools/sim_process.h"
 
 namespace {
@@ -120,6 +121,11 @@ public:
             std::vector<std::pair<std::string, std::string>>{{"NUV_HOST_ADDRESSES", list},
                                                              {"NUV_CLOCK_SCALE", kClockScale}});
     }
+
+    // A sanitizer report in the program need not change its exit status.
+    ~Upgrade() { EXPECT_EQ(e2e::sanitizer_report(e2e::settled_error_output(*program_)), ""); }
+    Upgrade(const Upgrade &) = delete;
+    Upgrade &operator=(const Upgrade &) = delete;
 
     Program &p() { return *program_; }
     Simulator &sim() { return *sim_; }
@@ -446,6 +452,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, DeliveryFault,
     ::testing::Values(
         FaultCase{"lost_acks", 10, {"--lose-acks", "2", "--seed", "7"}, true},
+        FaultCase{"tenth_of_the_acks_lost", 20, {"--lose-acks", "10", "--seed", "3"}, true},
         FaultCase{"every_fiftieth_ack_lost", 11, {"--lose-ack-every", "50"}, true},
         FaultCase{"repeated_acks", 12, {"--repeat-acks"}, true},
         FaultCase{"ack_from_another_port", 13, {"--ack-from-other-port", "5"}, true},

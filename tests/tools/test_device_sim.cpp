@@ -1,12 +1,20 @@
 // tests/tools/test_device_sim.cpp: the simulated device's web side, seen from the wire and from its log.
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <gtest/gtest.h>
 #include <string>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "http/md5.h"
@@ -553,6 +561,126 @@ TEST(Faults, ChallengeWithoutNonce) {
     EXPECT_EQ(reply.find("nonce="), std::string::npos);
 }
 
+struct NulCase {
+    const char *name;
+    const char *where;
+    const char *label;  // the value that carries the NUL; null: the head does
+};
+
+void PrintTo(const NulCase &c, std::ostream *os) { *os << c.name; }
+
+class NulInReply : public ::testing::TestWithParam<NulCase> {};
+
+TEST_P(NulInReply, PutsOneNulByteWhereAsked) {
+    const NulCase &c = GetParam();
+    auto sim = start({"--nul-in-reply", c.where, "--fault-connections", "1"});
+    std::string reply = simtest::get(*sim, "/admin/advanced");
+    EXPECT_EQ(status_of(reply), 200);
+    ASSERT_EQ(std::count(reply.begin(), reply.end(), '\0'), 1) << "one NUL byte, no more";
+    size_t nul = reply.find('\0');
+    size_t body = reply.find("\r\n\r\n") + 4;
+    EXPECT_EQ(header_line(reply, "Content-Length:"), "Content-Length: " + std::to_string(reply.size() - body))
+        << "the length counts the NUL";
+    if (c.label == nullptr) {
+        EXPECT_LT(nul, body);
+        EXPECT_EQ(header_line(reply, "Server:"), std::string("Server: NUV\0-HTTPD", 18));
+    } else {
+        EXPECT_GT(nul, body);
+        EXPECT_EQ(reply.rfind(c.label, nul) + std::strlen(c.label) + std::strlen("</td><td><b>") + 6, nul)
+            << "in the middle of the 12-character value";
+    }
+    // With the NUL taken out the page is the usual one.
+    std::string without = reply;
+    without.erase(nul, 1);
+    EXPECT_EQ(scraped(without, "Serial Number:"), "SN0123456789");
+    EXPECT_EQ(scraped(without, "MAC Address:"), "000E08A1B2C3");
+    EXPECT_EQ(simtest::get(*sim, "/admin/advanced").find('\0'), std::string::npos)
+        << "the fault was limited to one connection";
+    std::vector<Json> log = log_of(*sim);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0]["fault"].text, "nul-in-reply");
+    EXPECT_EQ(log[0]["bytes_sent"].number, static_cast<double>(reply.size()));
+    EXPECT_EQ(log[1]["fault"].type, Json::Type::null);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, NulInReply, ::testing::Values(
+    NulCase{"head", "head", nullptr},
+    NulCase{"serial_number", "serial-number", "Serial Number:"},
+    NulCase{"mac_address", "mac-address", "MAC Address:"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A client of our own that reads for a while without waiting for the end.
+struct OpenConnection {
+    int fd = -1;
+    ~OpenConnection() { if (fd >= 0) close(fd); }
+};
+
+// Bytes received within `ms`; *closed tells whether the peer closed.
+std::string read_for(int fd, int ms, bool *closed) {
+    std::string got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    *closed = false;
+    while (std::chrono::steady_clock::now() < end) {
+        timeval limit{0, 20000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char chunk[1024];
+        ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n == 0) {
+            *closed = true;
+            break;
+        }
+        if (n > 0) got.append(chunk, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+TEST(Faults, EndlessReplyKeepsSendingUntilTheClientCloses) {
+    auto sim = start({"--endless-reply", "--fault-connections", "1"});
+    OpenConnection c;
+    c.fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(sim->port()));
+    inet_pton(AF_INET, sim->address().c_str(), &peer.sin_addr);
+    ASSERT_EQ(connect(c.fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer), 0) << std::strerror(errno);
+    std::string request = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
+    ASSERT_EQ(send(c.fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    bool closed = false;
+    std::string first = read_for(c.fd, 400, &closed);
+    ASSERT_FALSE(closed);
+    EXPECT_EQ(first.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << first;
+    EXPECT_EQ(header_line(first, "Content-Length:"), "") << "no length: the end never comes";
+    std::string more = read_for(c.fd, 600, &closed);
+    EXPECT_FALSE(closed) << "still open after a second";
+    EXPECT_GE(more.size(), 3u) << "a byte every tenth of a second";
+    EXPECT_EQ(more.find_first_not_of('.'), std::string::npos) << more;
+    close(c.fd);
+    c.fd = -1;
+    // The device notices the client has gone and serves the next one.
+    EXPECT_EQ(status_of(simtest::get(*sim, "/admin/advanced")), 200);
+    std::vector<Json> log = log_of(*sim);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0]["fault"].text, "endless-reply");
+    EXPECT_GE(log[0]["bytes_sent"].number, static_cast<double>(first.size() + more.size()));
+    EXPECT_EQ(log[1]["fault"].type, Json::Type::null);
+}
+
+TEST(Faults, EndlessReplyEndsOnTheStopSignal) {
+    auto sim = start({"--endless-reply"});
+    OpenConnection c;
+    c.fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(sim->port()));
+    inet_pton(AF_INET, sim->address().c_str(), &peer.sin_addr);
+    ASSERT_EQ(connect(c.fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer), 0) << std::strerror(errno);
+    std::string request = "GET /admin/advanced HTTP/1.1\r\n\r\n";
+    send(c.fd, request.data(), request.size(), MSG_NOSIGNAL);
+    bool closed = false;
+    EXPECT_FALSE(read_for(c.fd, 300, &closed).empty());
+    EXPECT_EQ(sim->stop(SIGTERM, 2000), 0) << "a client that never closes must not keep the device up";
+}
+
 // ---- the log ----
 
 TEST(Log, EveryConnectionIsOneJsonObjectWithItsFields) {
@@ -602,7 +730,7 @@ TEST(Program, HelpListsEveryOption) {
                                "--password", "--user", "--realm", "--qop", "--algorithm", "--algorithm-unquoted",
                                "--opaque", "--nonce", "--nonce-change", "--refuse", "--refuse-after",
                                "--close-without-reply", "--big-reply", "--http-version", "--bad-challenge",
-                               "--fault-connections", "--help"})
+                               "--nul-in-reply", "--endless-reply", "--fault-connections", "--help"})
         EXPECT_NE(run.out.find(std::string("  ") + option + " "), std::string::npos) << option;
 }
 
@@ -632,7 +760,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadOption, ::testing::Values(
     BadOptionCase{"nonce_requests_zero", {"--nonce-change", "requests:0"}, "--nonce-change"},
     BadOptionCase{"qop_without_password", {"--qop", "auth"}, "--password"},
     BadOptionCase{"label_unknown", {"--omit-label", "colour"}, "--omit-label"},
-    BadOptionCase{"value_with_tag", {"--product-name", "a<b"}, "--product-name"}),
+    BadOptionCase{"value_with_tag", {"--product-name", "a<b"}, "--product-name"},
+    BadOptionCase{"nul_place_unknown", {"--nul-in-reply", "body"}, "--nul-in-reply"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Program, ListensOnTheGivenPort) {

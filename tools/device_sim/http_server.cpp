@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -22,6 +23,7 @@ namespace {
 constexpr size_t kMaxRequestHead = 16384;
 constexpr int kSocketSeconds = 5;  // a stalled client cannot hold the device for longer
 constexpr long kBigReplyBytes = 200000;
+constexpr int kEndlessStepMs = 100;  // between the bytes of a reply that never ends
 
 struct Request {
     std::string head;          // as received, up to the empty line
@@ -109,10 +111,17 @@ long send_all(int fd, const std::string &data) {
     return static_cast<long>(sent);
 }
 
+bool nul_applies(const HttpServer &server, int where) {
+    return fault_applies(server) && server.options->faults.nul_in_reply == where;
+}
+
 std::string reply_text(const HttpServer &server, const Reply &reply, bool big) {
+    // The server's name with a NUL byte inside it: a client that reads the
+    // reply as text meets its end there.
+    std::string server_name = nul_applies(server, kNulInHead) ? std::string("NUV\0-HTTPD", 10) : "NUV-HTTPD";
     std::string head_start = server.options->faults.http_version + " " + std::to_string(reply.status) +
-                             " " + reply.reason + "\r\nServer: NUV-HTTPD\r\nContent-Type: text/html\r\n" +
-                             "Connection: close\r\n" + reply.extra_headers;
+                             " " + reply.reason + "\r\nServer: " + server_name +
+                             "\r\nContent-Type: text/html\r\nConnection: close\r\n" + reply.extra_headers;
     std::string body = reply.body;
     if (big) {
         // Pad inside an HTML comment so the page stays a page; the
@@ -152,7 +161,12 @@ Reply challenge_reply(HttpServer &server, ConnectionRecord &record) {
 Reply page_reply(HttpServer &server, const Request &request, ConnectionRecord &record) {
     static const std::string kUpgrade = "/admin/upgrade?";
     if (request.method != "GET") return make_reply(405, "Method Not Allowed", error_page(405, "Method Not Allowed"));
-    if (request.target == "/admin/advanced") return make_reply(200, "OK", info_page(server.page));
+    if (request.target == "/admin/advanced") {
+        PageOptions page = server.page;
+        for (int i = 0; i < kLabelCount; ++i)
+            if (nul_applies(server, i)) page.values[i].insert(page.values[i].size() / 2, 1, '\0');
+        return make_reply(200, "OK", info_page(page));
+    }
     if (request.target.compare(0, kUpgrade.size(), kUpgrade) == 0) {
         if (!parse_upgrade_query(request.target.substr(kUpgrade.size()), record.upgrade))
             return make_reply(400, "Bad Request", error_page(400, "Bad Request"));
@@ -188,6 +202,32 @@ Reply answer(HttpServer &server, const Request &request, ConnectionRecord &recor
     return page_reply(server, request, record);
 }
 
+// The head and the start of a page, then one byte every kEndlessStepMs
+// for as long as the client listens: until it closes the connection, a
+// stop signal interrupts the wait, or the simulator's time is up. Returns
+// the bytes sent.
+long send_endless(const HttpServer &server, int fd) {
+    std::string start = server.options->faults.http_version +
+                        " 200 OK\r\nServer: NUV-HTTPD\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n"
+                        "<!DOCTYPE html>\n<html><head><title>Advanced Settings</title></head>\n<body>\n<!-- ";
+    long sent = send_all(fd, start);
+    if (sent < static_cast<long>(start.size())) return sent;
+    auto deadline = server.started + std::chrono::seconds(server.options->max_seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd watched{fd, POLLIN, 0};
+        int ready = poll(&watched, 1, kEndlessStepMs);
+        if (ready < 0) break;  // a signal: the simulator is asked to stop
+        if (ready > 0) {
+            char chunk[256];
+            ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) break;  // the client went
+        }
+        if (send_all(fd, ".") != 1) break;
+        ++sent;
+    }
+    return sent;
+}
+
 std::string peer_text(const sockaddr_in &peer) {
     char address[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
@@ -203,10 +243,18 @@ void serve_accepted(HttpServer &server, int fd, ConnectionRecord &record) {
     record.request_line.set(request.request_line);
     record.host = request.host;
     record.authorization = request.authorization;
+    if (fault_applies(server) && server.options->faults.endless_reply) {
+        record.fault.set("endless-reply");
+        record.status = 200;
+        record.bytes_sent = send_endless(server, fd);
+        return;
+    }
     Reply reply = answer(server, request, record);
     if (reply.status == 0) return;
     bool big = reply.status == 200 && fault_applies(server) && server.options->faults.big_reply;
     if (big) record.fault.set("big-reply");
+    else if (fault_applies(server) && server.options->faults.nul_in_reply >= 0)
+        record.fault.set("nul-in-reply");
     else if (fault_applies(server) && server.options->faults.http_version != "HTTP/1.1")
         record.fault.set("http-version");
     record.status = reply.status;

@@ -197,6 +197,23 @@ const char *set_bad_challenge(Options &o, const char *v) {
     return nullptr;
 }
 
+const char *set_nul_in_reply(Options &o, const char *v) {
+    if (std::strcmp(v, "head") == 0) {
+        o.faults.nul_in_reply = kNulInHead;
+        return nullptr;
+    }
+    int index = label_index(v);
+    if (index < 0)
+        return "must be head, product-name, mac-address, software-version, hardware-version or serial-number";
+    o.faults.nul_in_reply = index;
+    return nullptr;
+}
+
+const char *set_endless_reply(Options &o, const char *) {
+    o.faults.endless_reply = true;
+    return nullptr;
+}
+
 const char *set_fault_connections(Options &o, const char *v) {
     if (!parse_number(v, 1, 1000000, o.faults.fault_connections)) return "must be a number from 1";
     return nullptr;
@@ -334,6 +351,12 @@ constexpr OptionRow kOptions[] = {
     {"--bad-challenge", "KIND", set_bad_challenge,
      "fault: answer every request 401 with no-header (no WWW-Authenticate)\n"
      "                           or no-nonce (a challenge without a nonce)"},
+    {"--nul-in-reply", "WHERE", set_nul_in_reply,
+     "fault: a NUL byte in every reply: head (in the Server header line), or a label\n"
+     "                           name (product-name, ...: in the middle of that value on the page)"},
+    {"--endless-reply", nullptr, set_endless_reply,
+     "fault: send the reply's head and the start of its page, then one byte every\n"
+     "                           100 ms, never ending, until the client closes or the simulator stops"},
     {"--fault-connections", "N", set_fault_connections,
      "the reply faults hit only the first N connections (default: all)"},
     {"--fetch-delay-ms", "N", set_fetch_delay,

@@ -14,6 +14,9 @@ constexpr int kLabelCount = 5;
 extern const char *const kLabelNames[kLabelCount];    // option spellings: "product-name", ...
 extern const char *const kLabelTexts[kLabelCount];    // page texts: "Product Name:", ...
 
+// --nul-in-reply head: the NUL goes into the header lines, not a value.
+constexpr int kNulInHead = kLabelCount;
+
 struct PageOptions {
     std::string values[kLabelCount];
     bool omitted[kLabelCount] = {};
@@ -43,6 +46,10 @@ struct FaultOptions {
     bool big_reply = false;
     std::string http_version = "HTTP/1.1";
     BadChallenge bad_challenge = BadChallenge::none;
+    // A NUL byte inside the reply: kNulInHead in the header lines, else in
+    // the middle of the value of label nul_in_reply; -1: none.
+    int nul_in_reply = -1;
+    bool endless_reply = false;    // the reply starts and never ends
     long fault_connections = 0;    // the reply faults hit only the first N connections (0: all)
 };
 
