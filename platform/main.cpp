@@ -16,14 +16,26 @@ namespace {
 // value serves the same purpose here.
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
 
+// NUV_UI names the front end; without it a person at a terminal gets the
+// terminal front end and anything else (a pipe, a test) the protocol.
 bool start_front_end()
 {
     const char *ui = std::getenv("NUV_UI");
-    if (ui == nullptr || ui[0] == '\0' || std::strcmp(ui, "script") == 0) {
+    bool unset = ui == nullptr || ui[0] == '\0';
+    bool tty = unset ? isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) : std::strcmp(ui, "tty") == 0;
+    if (tty) {
+        std::string why;
+        if (start_tty_front_end(why))
+            return true;
+        std::fprintf(stderr, "nuv-upgrade: the terminal front end cannot start: %s "
+                             "(NUV_UI=script gives the automation protocol)\n", why.c_str());
+        return false;
+    }
+    if (unset || std::strcmp(ui, "script") == 0) {
         start_script_front_end(STDIN_FILENO, STDOUT_FILENO);
         return true;
     }
-    std::fprintf(stderr, "NUV_UI=%s: there is no such front end (this build has: script)\n", ui);
+    std::fprintf(stderr, "NUV_UI=%s: there is no such front end (this build has: tty, script)\n", ui);
     return false;
 }
 
