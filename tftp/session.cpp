@@ -19,7 +19,6 @@ namespace {
 // The state of one transfer beside the session record.
 struct Transfer {
     sockaddr_in peer;
-    const uint8_t *position;  // the image bytes of the block in flight
     const uint8_t *image;
     QuietTime quiet;
 };
@@ -67,7 +66,8 @@ void pump_one_message()
 
 void send_in_flight(TftpSession *session, const Transfer &transfer)
 {
-    send_data_block(session->udp_socket, session->packet_buffer, transfer.position,
+    send_data_block(session->udp_socket, session->packet_buffer,
+                    transfer.image + in_flight_offset(session),
                     session->in_flight_size, static_cast<uint16_t>(session->current_block),
                     &transfer.peer);
 }
@@ -82,7 +82,6 @@ bool on_acknowledged(TftpSession *session, Transfer &transfer)
         trace("All blocks ack'd\n");
         return true;
     }
-    transfer.position = transfer.image + in_flight_offset(session);
     send_in_flight(session, transfer);
     trace("Send block %d (%d)\n", static_cast<int>(session->current_block),
           session->in_flight_size);
@@ -157,7 +156,6 @@ UploadOutcome serve_image(TftpSession *session)
     Transfer transfer{};
     fill_sockaddr(session->peer_address, session->peer_port, &transfer.peer);
     transfer.image = served_image().data;
-    transfer.position = transfer.image;
     send_oack(session->udp_socket, session->packet_buffer, &transfer.peer, session->image_size);
     for (;;) {
         sockaddr_in source;
